@@ -1,0 +1,117 @@
+#include "console_dialogue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace membership {
+namespace {
+
+constexpr const char* kMenu = " Brenmoor Menu \n"
+                              " A. Adult membership\n"
+                              " B. Child membership\n"
+                              " C. Senior membership\n"
+                              " D. Family memmbership\n";
+constexpr const char* kPrompts = "Enter your choice: Enter How many Months? Enter Your Name? ";
+
+// Runs the dialogue on `input`, recording what had been written whenever the
+// pause was called.
+struct DialogueRun
+{
+    std::string output;
+    std::vector<std::string> outputAtEachPause;
+};
+
+DialogueRun runDialogue(const std::string& input)
+{
+    std::istringstream in(input);
+    std::ostringstream out;
+    DialogueRun run;
+    runConsoleDialogue(in, out, [&] { run.outputAtEachPause.push_back(out.str()); });
+    run.output = out.str();
+    return run;
+}
+
+TEST(ConsoleDialogue, WorkedExampleByteForByte)
+{
+    const DialogueRun run = runDialogue("a\n6\nAnn\n");
+    EXPECT_EQ(run.output, " Brenmoor Menu \n"
+                          " A. Adult membership\n"
+                          " B. Child membership\n"
+                          " C. Senior membership\n"
+                          " D. Family memmbership\n"
+                          "Enter your choice: Enter How many Months? Enter Your Name? "
+                          "Ann The Total Charge is $ 240.00\n");
+}
+
+struct ResultCase
+{
+    const char* what;
+    std::string input;
+    std::string resultLine;
+};
+
+TEST(ConsoleDialogue, ResultLineForEachKindOfEntry)
+{
+    const ResultCase cases[] = {
+        {"lower-case choice", "a\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
+        {"upper-case choice", "A\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
+        {"child plan", "b\n1\nBo\n", "Bo The Total Charge is $ 20.00"},
+        {"senior plan", "C\n3\nCy\n", "Cy The Total Charge is $ 90.00"},
+        {"family plan, lower case", "d\n12\nDi\n", "Di The Total Charge is $ 600.00"},
+        {"no months", "A\n0\nAnn\n", "Ann The Total Charge is $ 0.00"},
+        {"explicit plus sign", "A\n+7\nAnn\n", "Ann The Total Charge is $ 280.00"},
+        {"negative months", "A\n-2\nAnn\n", "Ann The Total Charge is $ -80.00"},
+        {"no plan, negative months", "E\n-3\nAnn\n", "Ann The Total Charge is $ -0.00"},
+        {"digit as choice", "1\n5\nAnn\n", "Ann The Total Charge is $ 0.00"},
+        {"byte above 127 as choice", "\xE1\n5\nAnn\n", "Ann The Total Charge is $ 0.00"},
+        {"only Enter at the choice", "\n3\nAnn\n", "Ann The Total Charge is $ 0.00"},
+        {"only Enter, negative months", "\n-3\nAnn\n", "Ann The Total Charge is $ -0.00"},
+        {"space before the letter", " A\n6\nAnn\n", "  The Total Charge is $ 0.00"},
+        {"whole word as choice", "Adult\n6\nAnn\n", "  The Total Charge is $ 0.00"},
+        {"choice and months on one line", "B 4\nBo\n", "Bo The Total Charge is $ 80.00"},
+        {"fractional months", "A\n2.5\nAnn\n", ".5 The Total Charge is $ 80.00"},
+        {"two-word name", "A\n6\nAnn Lee\n", "Ann The Total Charge is $ 240.00"},
+        {"8-bit name", "A\n1\nJos\xC3\xA9\n", "Jos\xC3\xA9 The Total Charge is $ 40.00"},
+        {"months not a number", "A\nsix\nAnn\n", "  The Total Charge is $ 0.00"},
+        {"largest month count", "D\n2147483647\nMax\n",
+         "Max The Total Charge is $ 107374182350.00"},
+        // Out of range: the extraction fails and stores the nearest limit.
+        {"months above range", "A\n99999999999\nAnn\n", "  The Total Charge is $ 85899345880.00"},
+        {"months below range", "A\n-99999999999\nAnn\n", "  The Total Charge is $ -85899345920.00"},
+        {"empty input", "", "  The Total Charge is $ 0.00"},
+        {"input ends after the choice", "A", "  The Total Charge is $ 0.00"},
+        {"input ends after the months", "A\n6", "  The Total Charge is $ 240.00"},
+        {"input ends before the name", "A\n6\n\n", "  The Total Charge is $ 240.00"},
+        {"name without line end", "C\n2\nAnn", "Ann The Total Charge is $ 60.00"},
+    };
+    for (const ResultCase& entry : cases) {
+        const DialogueRun run = runDialogue(entry.input);
+        EXPECT_EQ(run.output, std::string(kMenu) + kPrompts + entry.resultLine + "\n")
+            << entry.what;
+    }
+}
+
+TEST(ConsoleDialogue, PausesOnceAfterTheResultLine)
+{
+    for (const std::string input : {"a\n6\nAnn\n", "", "A\nsix\n"}) {
+        const DialogueRun run = runDialogue(input);
+        ASSERT_EQ(run.outputAtEachPause.size(), 1U) << "input \"" << input << '"';
+        EXPECT_EQ(run.outputAtEachPause.front(), run.output) << "input \"" << input << '"';
+    }
+}
+
+TEST(ConsoleDialogue, LeavesUnreadInputInTheStream)
+{
+    std::istringstream in("A\n6\nAnn Lee\nnext\n");
+    std::ostringstream out;
+    runConsoleDialogue(in, out, [] {});
+    std::string rest;
+    std::getline(in, rest, '\0');
+    EXPECT_EQ(rest, " Lee\nnext\n");
+}
+
+} // namespace
+} // namespace membership
