@@ -106,10 +106,10 @@ void pauseConsole()
     // mode, so that it is always put back before one of them takes effect.
     const sigset_t signals = terminatingSignals();
     sigset_t previousMask{};
-    sigprocmask(SIG_BLOCK, &signals, &previousMask);
+    pthread_sigmask(SIG_BLOCK, &signals, &previousMask);
     const int signalDescriptor = signalfd(-1, &signals, SFD_CLOEXEC);
     if (signalDescriptor < 0) {
-        sigprocmask(SIG_SETMASK, &previousMask, nullptr); // stay killable
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr); // stay killable
     }
 
     enterKeyMode(original); // before the prompt: a key pressed on seeing it is one key
@@ -119,10 +119,10 @@ void pauseConsole()
     if (signalDescriptor >= 0) {
         close(signalDescriptor);
     }
-    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 
     if (arrivedSignal != 0) {
-        raise(arrivedSignal); // unblocked now, and still at its default action
+        static_cast<void>(raise(arrivedSignal)); // now unblocked, at its default action
         return;
     }
     std::cout << std::endl;

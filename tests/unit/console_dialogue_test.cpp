@@ -55,7 +55,7 @@ struct ResultCase
 
 TEST(ConsoleDialogue, ResultLineForEachKindOfEntry)
 {
-    const ResultCase cases[] = {
+    const std::vector<ResultCase> cases{
         {"lower-case choice", "a\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
         {"upper-case choice", "A\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
         {"child plan", "b\n1\nBo\n", "Bo The Total Charge is $ 20.00"},

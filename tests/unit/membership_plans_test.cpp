@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <vector>
 
 namespace membership {
 namespace {
@@ -40,7 +41,7 @@ TEST(ComputeTotalCharge, Table)
 {
     constexpr std::int32_t kMost = std::numeric_limits<std::int32_t>::max();
     constexpr std::int32_t kLeast = std::numeric_limits<std::int32_t>::min();
-    const ChargeCase cases[] = {
+    const std::vector<ChargeCase> cases{
         {12, 50.0, 600.0},
         {6, 40.0, 240.0},
         {3, 30.0, 90.0},

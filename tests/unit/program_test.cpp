@@ -8,6 +8,7 @@
 #include <streambuf>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace membership {
 namespace {
@@ -69,7 +70,7 @@ struct LostOutputCase
 TEST(RunProgram, LostOutputIsReportedWithItsReason)
 {
     const std::string prefix = "membership: cannot write standard output";
-    const LostOutputCase cases[] = {
+    const std::vector<LostOutputCase> cases{
         {"nothing written", 0, ENOSPC,
          prefix + ": " + std::generic_category().message(ENOSPC) + "\n"},
         {"menu only", 40, EBADF, prefix + ": " + std::generic_category().message(EBADF) + "\n"},
