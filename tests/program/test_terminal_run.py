@@ -14,6 +14,8 @@ import termios
 import time
 import unittest
 
+if len(sys.argv) < 2:
+    sys.exit(__doc__)
 PROGRAM = sys.argv[1:]
 PAUSE_PROMPT = b"Press any key to continue . . . "
 WAIT_SECONDS = 10
@@ -137,6 +139,4 @@ class AtATerminal(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not PROGRAM:
-        sys.exit(__doc__)
     unittest.main(argv=sys.argv[:1], verbosity=2)
