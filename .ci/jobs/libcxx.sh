@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# clang++ with libc++: the whole tree with no warning, every test passing.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+source .ci/packages.sh
+ensure_packages clang libc++-dev libc++abi-dev googletest cmake ninja-build python3
+cmake --workflow --preset libcxx

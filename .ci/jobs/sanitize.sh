@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Every test under AddressSanitizer (with LeakSanitizer) and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+source .ci/packages.sh
+ensure_packages g++ libgtest-dev cmake ninja-build python3
+cmake --workflow --preset sanitize
