@@ -63,13 +63,5 @@ TEST(ComputeTotalCharge, Table)
     }
 }
 
-TEST(ComputeTotalCharge, PricesEachPlanFromItsLookedUpRate)
-{
-    EXPECT_EQ(computeTotalCharge(6, lookupMonthlyRate('a')), 240.0);
-    EXPECT_EQ(computeTotalCharge(4, lookupMonthlyRate('B')), 80.0);
-    EXPECT_EQ(computeTotalCharge(3, lookupMonthlyRate('c')), 90.0);
-    EXPECT_EQ(computeTotalCharge(12, lookupMonthlyRate('D')), 600.0);
-}
-
 } // namespace
 } // namespace membership
