@@ -13,18 +13,15 @@ mapfile -t sources < <(git ls-files '*.cpp' '*.hpp')
 echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}" || status=1
 
-# Compilation databases: the test build (library, tests), the fuzz build
-# (fuzzer) and the benchmark build (its twin program).
-for preset in test fuzz bench; do
-    cmake --preset "$preset" >/dev/null || status=1
-done
+# Each build's compilation database, and the sources it is the one for.
+declare -A sources_of_build=([test]='(src|tests)' [fuzz]='fuzz' [bench]='bench')
 echo "clang-tidy"
-run-clang-tidy -quiet -j "$(nproc)" -p build/test "$PWD/(src|tests)/" >build/clang-tidy.log 2>&1 ||
-    status=1
-run-clang-tidy -quiet -j "$(nproc)" -p build/fuzz "$PWD/fuzz/" >>build/clang-tidy.log 2>&1 ||
-    status=1
-run-clang-tidy -quiet -j "$(nproc)" -p build/bench "$PWD/bench/" >>build/clang-tidy.log 2>&1 ||
-    status=1
+: >build/clang-tidy.log
+for preset in "${!sources_of_build[@]}"; do
+    cmake --preset "$preset" >/dev/null || status=1
+    run-clang-tidy -quiet -j "$(nproc)" -p "build/$preset" "$PWD/${sources_of_build[$preset]}/" \
+        >>build/clang-tidy.log 2>&1 || status=1
+done
 grep -E '(warning|error):' build/clang-tidy.log && status=1
 
 echo "cppcheck"
