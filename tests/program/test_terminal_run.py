@@ -90,11 +90,10 @@ class TerminalSession:
 
 
 class AtATerminal(unittest.TestCase):
-    def setUp(self):
+    def start_at_the_pause(self):
+        """A new session, its dialogue answered, now waiting at the pause."""
         self.session = TerminalSession()
         self.addCleanup(self.session.close)
-
-    def answer_the_dialogue(self):
         # Each entry is typed only once its prompt is on the screen, so a
         # prompt left in a buffer would stall the run here.
         for prompt, entry in ((b"Enter your choice: ", b"a\r"),
@@ -103,9 +102,10 @@ class AtATerminal(unittest.TestCase):
             self.session.wait_for(prompt)
             self.session.type(entry)
         self.session.wait_for(b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT)
+        return self.session
 
     def test_prompts_show_before_each_read_and_pause_takes_one_whole_key(self):
-        self.answer_the_dialogue()
+        self.start_at_the_pause()
         self.assertTrue(self.session.still_waiting_after(0.5), "the pause did not wait for a key")
         settings = self.session.settings()
         self.assertFalse(settings[3] & (termios.ICANON | termios.ECHO),
@@ -121,18 +121,14 @@ class AtATerminal(unittest.TestCase):
     def test_settings_restored_when_a_signal_ends_the_pause(self):
         for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
             with self.subTest(signal.Signals(number).name):
-                session = TerminalSession()
-                self.addCleanup(session.close)
-                self.session = session
-                self.answer_the_dialogue()
-                session.wait_for(PAUSE_PROMPT)
+                session = self.start_at_the_pause()
                 self.assertNotEqual(session.settings(), session.settings_before)
                 session.process.send_signal(number)
                 self.assertEqual(session.finish(), -number)
                 self.assertEqual(session.settings(), session.settings_before)
 
     def test_control_c_at_the_pause_ends_the_run_and_restores_settings(self):
-        self.answer_the_dialogue()
+        self.start_at_the_pause()
         self.session.type(b"\x03")
         self.assertEqual(self.session.finish(), -signal.SIGINT)
         self.assertEqual(self.session.settings(), self.session.settings_before)
