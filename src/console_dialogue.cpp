@@ -29,7 +29,7 @@ void writeMenu(std::ostream& output)
 
 } // namespace
 
-void runConsoleDialogue(std::istream& input, std::ostream& output, const PauseAction& pause)
+void runConsoleDialogue(std::istream& input, std::ostream& output)
 {
     // Initial values are visible: each read that takes nothing leaves its
     // entry as it is here.
@@ -53,8 +53,6 @@ void runConsoleDialogue(std::istream& input, std::ostream& output, const PauseAc
 
     total = computeTotalCharge(months, rate);
     output << name << kChargeLabel << total << std::endl;
-
-    pause();
 }
 
 } // namespace membership

@@ -1,12 +1,16 @@
 #include "platform/console_pause.hpp"
+#include "platform/descriptor_buffers.hpp"
 #include "program.hpp"
 
-#include <iostream>
+#include <ostream>
 
 int main()
 {
-    // Nothing here mixes C stdio with the streams, and unsynchronised
-    // streams read and write in blocks instead of a byte at a time.
-    std::ios::sync_with_stdio(false);
-    return membership::runProgram(std::cin, std::cout, std::cerr, membership::pauseConsole);
+    // Buffers of the program's own over the standard descriptors, so that a
+    // failed read or write keeps its errno for the report.
+    membership::DescriptorReader input(membership::kStandardInput);
+    membership::DescriptorWriter output(membership::kStandardOutput);
+    membership::DescriptorWriter errorBuffer(membership::kStandardError);
+    std::ostream errors(&errorBuffer);
+    return membership::runProgram(input, output, errors, membership::pauseConsole);
 }

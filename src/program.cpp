@@ -1,50 +1,50 @@
 #include "program.hpp"
 
-#include <cerrno>
+#include "console_dialogue.hpp"
+
 #include <cstdlib>
-#include <optional>
+#include <istream>
 #include <ostream>
+#include <string_view>
 #include <system_error>
 
 namespace membership {
 namespace {
 
-// Flushes and reports why the stream lost output, if it did. The reason is
-// errno as the failed write left it; a zero errno means no reason is known.
-std::optional<std::error_code> flushFailure(std::ostream& output)
+void reportFailure(std::ostream& errors, std::string_view what, std::error_code reason)
 {
-    output.flush();
-    if (output) {
-        return std::nullopt;
+    errors << "membership: " << what;
+    if (reason) {
+        errors << ": " << reason.message();
     }
-    return std::error_code(errno, std::generic_category());
+    errors << '\n';
 }
 
 } // namespace
 
-int runProgram(std::istream& input, std::ostream& output, std::ostream& errors,
+int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, std::ostream& errors,
                const PauseAction& pause)
 {
-    errno = 0; // so that a stale value is never given as the reason
-    std::optional<std::error_code> writeFailure;
-    runConsoleDialogue(input, output, [&] {
-        // Checked before the pause, whose own system calls may change errno.
-        writeFailure = flushFailure(output);
-        pause();
-    });
-    if (!writeFailure) {
-        writeFailure = flushFailure(output);
-    }
-    if (!writeFailure) {
-        return EXIT_SUCCESS;
-    }
+    std::istream in(&input);
+    std::ostream out(&output);
+    in.tie(&out); // every prompt is on screen before the read that follows it
 
-    errors << "membership: cannot write standard output";
-    if (*writeFailure) {
-        errors << ": " << writeFailure->message();
+    runConsoleDialogue(in, out);
+    out.flush(); // the result is on screen before the pause waits
+    pause(out);
+    out.flush();
+
+    // A failed write leaves the stream bad for good, so one look suffices.
+    const bool outputLost = !out;
+    if (outputLost) {
+        reportFailure(errors, "cannot write standard output", output.failureReason());
     }
-    errors << '\n' << std::flush;
-    return EXIT_FAILURE;
+    // Only the buffer knows a failed read from the end of the input.
+    if (input.failed()) {
+        reportFailure(errors, "cannot read standard input", input.failureReason());
+    }
+    errors.flush();
+    return outputLost || input.failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
 } // namespace membership

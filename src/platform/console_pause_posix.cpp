@@ -3,7 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <iostream>
+#include <ostream>
 #include <string_view>
 
 #include <poll.h>
@@ -95,7 +95,7 @@ int waitForKeyOrSignal(int signalDescriptor)
 
 } // namespace
 
-void pauseConsole()
+void pauseConsole(std::ostream& output)
 {
     termios original{};
     if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &original) != 0) {
@@ -113,7 +113,7 @@ void pauseConsole()
     }
 
     enterKeyMode(original); // before the prompt: a key pressed on seeing it is one key
-    std::cout << kPausePrompt << std::flush;
+    output << kPausePrompt << std::flush;
     const int arrivedSignal = waitForKeyOrSignal(signalDescriptor);
     tcsetattr(STDIN_FILENO, TCSANOW, &original);
     if (signalDescriptor >= 0) {
@@ -125,7 +125,7 @@ void pauseConsole()
         static_cast<void>(raise(arrivedSignal)); // now unblocked, at its default action
         return;
     }
-    std::cout << std::endl;
+    output << std::endl;
 }
 
 } // namespace membership

@@ -4,9 +4,10 @@
 
 namespace membership {
 
-void pauseConsole()
+void pauseConsole(std::ostream& /*output*/)
 {
-    // What the command interpreter answers makes no difference to the run.
+    // The command interpreter writes its own prompt, and what it answers
+    // makes no difference to the run.
     static_cast<void>(std::system("pause"));
 }
 

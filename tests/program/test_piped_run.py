@@ -5,6 +5,7 @@ Usage: test_piped_run.py --posix|--windows COMMAND...
 COMMAND may start with an emulator (wine, say). A Windows program writes CR LF
 line ends and its command interpreter's own "pause" prompt after the result.
 """
+import contextlib
 import os
 import subprocess
 import sys
@@ -21,9 +22,13 @@ from expected_output import (INTERPRETER_PAUSE_PROMPT, MENU, PROMPTS, WORKED_EXA
 TIMEOUT_SECONDS = 60
 
 
-def run(given=b"", stdout=subprocess.PIPE, preexec_fn=None):
-    """Runs the program with `given` piped in (preexec_fn may close a descriptor)."""
-    return subprocess.run(COMMAND, input=given, stdout=stdout, stderr=subprocess.PIPE,
+def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
+    """Runs the program with `given` piped in, or `stdin` as its standard input.
+
+    preexec_fn may close a descriptor.
+    """
+    source = {"input": given} if stdin is None else {"stdin": stdin}
+    return subprocess.run(COMMAND, **source, stdout=stdout, stderr=subprocess.PIPE,
                           preexec_fn=preexec_fn, timeout=TIMEOUT_SECONDS, check=False)
 
 
@@ -65,27 +70,40 @@ class PipedRun(unittest.TestCase):
                              name + b" The Total Charge is $ 60.00\n")
 
 
-    @unittest.skipIf(ON_WINDOWS, "closing descriptors is a POSIX matter")
-    def test_closed_standard_input_reads_as_empty(self):
-        self.assert_dialogue(run(preexec_fn=lambda: os.close(0)),
-                             b"  The Total Charge is $ 0.00\n")
-
 
 @unittest.skipIf(ON_WINDOWS, "closing descriptors and /dev/full are POSIX matters")
 class PosixDescriptors(unittest.TestCase):
-    def test_lost_output_fails_with_the_reason(self):
+    LOST_OUTPUT = b"membership: cannot write standard output: "
+    UNREADABLE_INPUT = b"membership: cannot read standard input: "
+
+    def test_unreadable_input_fails_after_the_whole_dialogue(self):
+        # The dialogue is what no input gives; only the status and report differ.
+        directory = os.open("/", os.O_RDONLY)
+        self.addCleanup(os.close, directory)
         cases = [
-            ("full device", lambda: None, open("/dev/full", "wb"),
-             b"No space left on device"),
-            ("closed descriptor", lambda: os.close(1), None, b"Bad file descriptor"),
+            ("closed descriptor", None, lambda: os.close(0), b"Bad file descriptor"),
+            ("a directory", directory, None, b"Is a directory"),
         ]
-        for what, prepare, stdout, reason in cases:
+        for what, stdin, prepare, reason in cases:
             with self.subTest(what):
+                done = run(stdin=stdin, preexec_fn=prepare)
+                self.assertEqual(done.stdout, MENU + PROMPTS + b"  The Total Charge is $ 0.00\n")
+                self.assertEqual(done.stderr, self.UNREADABLE_INPUT + reason + b"\n")
+                self.assertEqual(done.returncode, 1)
+
+    def test_lost_output_fails_with_the_reason(self):
+        # Reading a closed input fails too (EBADF): the write's reason stays its own.
+        cases = [
+            ("full device", "/dev/full", None, b"No space left on device", b""),
+            ("closed descriptor", None, lambda: os.close(1), b"Bad file descriptor", b""),
+            ("full device, input closed", "/dev/full", lambda: os.close(0),
+             b"No space left on device", self.UNREADABLE_INPUT + b"Bad file descriptor\n"),
+        ]
+        for what, device, prepare, reason, then in cases:
+            with self.subTest(what), \
+                    open(device, "wb") if device else contextlib.nullcontext() as stdout:
                 done = run(stdout=stdout, preexec_fn=prepare)
-                if stdout is not None:
-                    stdout.close()
-                self.assertEqual(done.stderr,
-                                 b"membership: cannot write standard output: " + reason + b"\n")
+                self.assertEqual(done.stderr, self.LOST_OUTPUT + reason + b"\n" + then)
                 self.assertEqual(done.returncode, 1)
 
 

@@ -1,100 +1,175 @@
+#include "console_dialogue.hpp"
+#include "failure_recording_buffer.hpp"
 #include "program.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
+#include <limits>
+#include <ostream>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace membership {
 namespace {
 
-// Accepts `capacity` bytes, then fails every write with `errorNumber`, as a
-// full disk or a closed descriptor would.
-class FailingBuffer : public std::streambuf
+// Serves `text`; the read after it fails with `errorNumber`, as reading a
+// directory or a closed descriptor would, or, given 0, finds the end.
+class ScriptedInput : public FailureRecordingBuffer
 {
 public:
-    FailingBuffer(std::size_t capacity, int errorNumber)
+    ScriptedInput(std::string text, int errorNumber)
+        : text_(std::move(text)), errorNumber_(errorNumber)
+    {
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+    }
+
+protected:
+    int_type underflow() override
+    {
+        if (errorNumber_ != 0) {
+            recordFailure(errorNumber_);
+        }
+        return traits_type::eof();
+    }
+
+private:
+    std::string text_;
+    int errorNumber_;
+};
+
+// Holds a few bytes until flushed, delivers `capacity` bytes in all, then
+// fails with `errorNumber` as a full disk or a closed descriptor would.
+class LimitedOutput : public FailureRecordingBuffer
+{
+public:
+    LimitedOutput(std::size_t capacity, int errorNumber)
         : capacity_(capacity), errorNumber_(errorNumber)
     {
+        setp(held_.data(), held_.data() + held_.size());
     }
-    [[nodiscard]] const std::string& accepted() const { return accepted_; }
+    [[nodiscard]] const std::string& delivered() const { return delivered_; }
 
 protected:
     int_type overflow(int_type byte) override
     {
-        if (traits_type::eq_int_type(byte, traits_type::eof())) {
-            return traits_type::not_eof(byte);
-        }
-        if (accepted_.size() >= capacity_) {
-            errno = errorNumber_;
+        if (!deliverHeld()) {
             return traits_type::eof();
         }
-        accepted_.push_back(traits_type::to_char_type(byte));
-        return byte;
+        if (!traits_type::eq_int_type(byte, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(byte);
+            pbump(1);
+        }
+        return traits_type::not_eof(byte);
     }
+    int sync() override { return deliverHeld() ? 0 : -1; }
 
 private:
+    bool deliverHeld()
+    {
+        for (const char* next = pbase(); next < pptr() && !failed(); ++next) {
+            if (delivered_.size() < capacity_) {
+                delivered_.push_back(*next);
+            } else {
+                recordFailure(errorNumber_);
+            }
+        }
+        setp(held_.data(), held_.data() + held_.size());
+        return !failed();
+    }
+
     std::size_t capacity_;
     int errorNumber_;
-    std::string accepted_;
+    std::array<char, 8> held_{};
+    std::string delivered_;
 };
 
-constexpr const char* kWorkedExample = "a\n6\nAnn\n";
-constexpr std::size_t kWorkedExampleOutputSize = 195; // menu, prompts and result line
-
-TEST(RunProgram, SucceedsSilentlyWhenOutputIsWritten)
+std::string dialogueOutputFor(const std::string& input)
 {
-    std::istringstream in(kWorkedExample);
+    std::istringstream in(input);
     std::ostringstream out;
-    std::ostringstream errors;
-    int pauses = 0;
-    EXPECT_EQ(runProgram(in, out, errors, [&] { ++pauses; }), 0);
-    EXPECT_EQ(out.str().size(), kWorkedExampleOutputSize);
-    EXPECT_EQ(errors.str(), "");
-    EXPECT_EQ(pauses, 1);
+    runConsoleDialogue(in, out);
+    return out.str();
 }
 
-struct LostOutputCase
+constexpr const char* kWorkedExample = "a\n6\nAnn\n";
+constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
+const std::size_t kWorkedExampleOutputSize = dialogueOutputFor(kWorkedExample).size();
+
+std::string lostOutput(int errorNumber)
+{
+    return "membership: cannot write standard output: " +
+           std::generic_category().message(errorNumber) + "\n";
+}
+
+std::string unreadableInput(int errorNumber)
+{
+    return "membership: cannot read standard input: " +
+           std::generic_category().message(errorNumber) + "\n";
+}
+
+struct RunCase
 {
     const char* what;
-    std::size_t capacity;
-    int errorNumber;
-    std::string message;
+    std::string input;
+    int readError; // of the read after the input; 0: the input just ends
+    std::size_t outputCapacity;
+    int writeError;
+    std::string pauseWrites;
+    int status;
+    std::string errors;
 };
 
-// The reason is the failed write's: neither a stale errno from before the
-// run nor one the pause leaves behind.
-TEST(RunProgram, LostOutputIsReportedWithItsReason)
+// Whatever fails, the output is the dialogue's for the input that could be
+// read, cut where writing failed; the pause runs once, after all of it is
+// delivered; each failure is reported with its own reason, never errno's.
+TEST(RunProgram, ExitStatusAndReportForEachFailure)
 {
-    const std::string prefix = "membership: cannot write standard output";
-    const std::vector<LostOutputCase> cases{
-        {"nothing written", 0, ENOSPC,
-         prefix + ": " + std::generic_category().message(ENOSPC) + "\n"},
-        {"menu only", 40, EBADF, prefix + ": " + std::generic_category().message(EBADF) + "\n"},
-        {"all but the line end", kWorkedExampleOutputSize - 1, EIO,
-         prefix + ": " + std::generic_category().message(EIO) + "\n"},
-        {"no reason known", 0, 0, prefix + "\n"},
+    const std::vector<RunCase> cases{
+        {"all read and written", kWorkedExample, 0, kUnlimited, 0, "", 0, ""},
+        {"the pause writes", kWorkedExample, 0, kUnlimited, 0, "Press a key\n", 0, ""},
+        {"nothing written", kWorkedExample, 0, 0, ENOSPC, "", 1, lostOutput(ENOSPC)},
+        {"menu only", kWorkedExample, 0, 40, EBADF, "", 1, lostOutput(EBADF)},
+        {"all but the line end", kWorkedExample, 0, kWorkedExampleOutputSize - 1, EIO, "", 1,
+         lostOutput(EIO)},
+        {"no reason known", kWorkedExample, 0, 0, 0, "", 1,
+         "membership: cannot write standard output\n"},
+        {"the pause's own output lost", kWorkedExample, 0, kWorkedExampleOutputSize, ENOSPC,
+         "Press a key\n", 1, lostOutput(ENOSPC)},
+        {"unreadable from the start", "", EISDIR, kUnlimited, 0, "", 1, unreadableInput(EISDIR)},
+        {"unreadable after the months", "a\n6\n", EIO, kUnlimited, 0, "", 1, unreadableInput(EIO)},
+        {"unreadable within the name", "a\n6\nAnn", EIO, kUnlimited, 0, "", 1,
+         unreadableInput(EIO)},
+        {"the name ends before the failing read", kWorkedExample, EIO, kUnlimited, 0, "", 0, ""},
+        {"both", "", EBADF, 0, ENOSPC, "", 1, lostOutput(ENOSPC) + unreadableInput(EBADF)},
     };
-    for (const LostOutputCase& lost : cases) {
-        std::istringstream in(kWorkedExample);
-        FailingBuffer buffer(lost.capacity, lost.errorNumber);
-        std::ostream out(&buffer);
+    for (const RunCase& run : cases) {
+        ScriptedInput input(run.input, run.readError);
+        LimitedOutput output(run.outputCapacity, run.writeError);
         std::ostringstream errors;
-        int pauses = 0;
-        errno = EACCES;
-        const int status = runProgram(in, out, errors, [&] {
-            ++pauses;
-            errno = ENOTTY;
+        std::vector<std::size_t> deliveredAtEachPause;
+        errno = EACCES; // stale: must never be given as a reason
+        const int status = runProgram(input, output, errors, [&](std::ostream& out) {
+            deliveredAtEachPause.push_back(output.delivered().size());
+            errno = ENOTTY; // what a terminal call would leave
+            out << run.pauseWrites;
         });
-        EXPECT_EQ(status, 1) << lost.what;
-        EXPECT_EQ(errors.str(), lost.message) << lost.what;
-        EXPECT_EQ(buffer.accepted().size(), lost.capacity) << lost.what;
-        EXPECT_EQ(pauses, 1) << lost.what;
+
+        const std::string dialogue = dialogueOutputFor(run.input);
+        const std::string whole = dialogue + run.pauseWrites;
+        EXPECT_EQ(output.delivered(), whole.substr(0, std::min(whole.size(), run.outputCapacity)))
+            << run.what;
+        EXPECT_EQ(status, run.status) << run.what;
+        EXPECT_EQ(errors.str(), run.errors) << run.what;
+        ASSERT_EQ(deliveredAtEachPause.size(), 1U) << run.what;
+        EXPECT_EQ(deliveredAtEachPause.front(), std::min(dialogue.size(), run.outputCapacity))
+            << run.what << ": the result was not delivered before the pause";
     }
 }
 

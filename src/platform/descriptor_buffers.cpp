@@ -1,0 +1,104 @@
+#include "descriptor_buffers.hpp"
+
+#include <cerrno>
+#include <cstddef>
+
+#ifdef _WIN32
+#include <io.h> // the C runtime's descriptors, text mode translation included
+#else
+#include <unistd.h>
+#endif
+
+namespace membership {
+namespace {
+
+// One read or write of at most `size` bytes: a byte count, 0 at the end of
+// input, or -1 with errno set. Never interrupted by a signal.
+std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
+{
+    std::ptrdiff_t got = 0;
+    do {
+#ifdef _WIN32
+        got = _read(descriptor, bytes, static_cast<unsigned>(size));
+#else
+        got = read(descriptor, bytes, size);
+#endif
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
+{
+    std::ptrdiff_t written = 0;
+    do {
+#ifdef _WIN32
+        written = _write(descriptor, bytes, static_cast<unsigned>(size));
+#else
+        written = write(descriptor, bytes, size);
+#endif
+    } while (written < 0 && errno == EINTR);
+    return written;
+}
+
+} // namespace
+
+DescriptorReader::int_type DescriptorReader::underflow()
+{
+    if (failed()) {
+        return traits_type::eof();
+    }
+    const std::ptrdiff_t got = readSome(descriptor_, block_.data(), block_.size());
+    if (got <= 0) {
+        if (got < 0) {
+            recordFailure(errno);
+        }
+        return traits_type::eof();
+    }
+    setg(block_.data(), block_.data(), block_.data() + got);
+    return traits_type::to_int_type(*gptr());
+}
+
+DescriptorWriter::DescriptorWriter(int descriptor) noexcept : descriptor_(descriptor)
+{
+    setp(block_.data(), block_.data() + block_.size());
+}
+
+DescriptorWriter::~DescriptorWriter()
+{
+    static_cast<void>(writePending());
+}
+
+DescriptorWriter::int_type DescriptorWriter::overflow(int_type byte)
+{
+    if (!writePending()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(byte, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(byte);
+        pbump(1);
+    }
+    return traits_type::not_eof(byte);
+}
+
+int DescriptorWriter::sync()
+{
+    return writePending() ? 0 : -1;
+}
+
+bool DescriptorWriter::writePending()
+{
+    const char* next = pbase();
+    while (!failed() && next < pptr()) {
+        const std::ptrdiff_t written =
+            writeSome(descriptor_, next, static_cast<std::size_t>(pptr() - next));
+        if (written <= 0) {
+            recordFailure(written < 0 ? errno : 0);
+        } else {
+            next += written;
+        }
+    }
+    setp(block_.data(), block_.data() + block_.size());
+    return !failed();
+}
+
+} // namespace membership
