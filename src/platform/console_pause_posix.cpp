@@ -1,18 +1,42 @@
 #include "console_pause.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <ostream>
 #include <string_view>
 
+#include <fcntl.h>
 #include <poll.h>
-#include <sys/signalfd.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
-// one: prompt, wait for a single key without echo, then end the line.
+// one: prompt, wait for a single key without echo, then end the line. The
+// terminal is put back before any signal takes effect: signals arrive as
+// bytes through a pipe (the self-pipe idiom), polled together with the key.
+
+namespace {
+
+// All a signal handler may share with the code it interrupts: the pipe's
+// write end, set only while the handlers are installed.
+volatile std::sig_atomic_t signalPipeWriteEnd = -1;
+
+} // namespace
+
+extern "C" {
+// Async-signal-safe: one write(), and errno as the interrupted code left it.
+static void forwardSignal(int number)
+{
+    const int savedErrno = errno;
+    const auto byte = static_cast<unsigned char>(number);
+    static_cast<void>(write(signalPipeWriteEnd, &byte, 1));
+    errno = savedErrno;
+}
+}
 
 namespace membership {
 namespace {
@@ -23,25 +47,170 @@ constexpr std::string_view kPausePrompt = "Press any key to continue . . . ";
 // arrive together; a pause this long after a byte means the key is over.
 constexpr int kKeyCompleteAfterMilliseconds = 50;
 
-// Signals that may end the process while the terminal is in key mode.
-sigset_t terminatingSignals()
+// These end the process, once the terminal is back as it was.
+constexpr std::array<int, 4> kEndingSignals{SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+// ... and Ctrl-Z suspends it, the terminal put back while it is stopped.
+constexpr std::array<int, 5> kForwardedSignals{SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP};
+
+bool isEnding(int number)
 {
-    sigset_t signals{};
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    sigaddset(&signals, SIGINT);
-    return signals;
+    return std::find(kEndingSignals.begin(), kEndingSignals.end(), number) != kEndingSignals.end();
 }
 
-// One key at a time, no echo; signal keys such as Ctrl-C keep working.
-void enterKeyMode(const termios& original)
+// An ending signal over SIGTSTP over none (0).
+int morePressing(int first, int second)
+{
+    if (isEnding(first)) {
+        return first;
+    }
+    if (isEnding(second)) {
+        return second;
+    }
+    return first != 0 ? first : second;
+}
+
+struct sigaction actionOf(void (*handler)(int))
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a signal must end a blocked tcsetattr
+    return action;
+}
+
+// While it lives, each forwarded signal becomes a byte in a pipe instead of
+// taking its action. A signal that was being ignored stays ignored.
+class SignalForwarding
+{
+public:
+    SignalForwarding() noexcept
+    {
+        std::array<int, 2> ends{-1, -1};
+        if (pipe(ends.data()) != 0) {
+            return;
+        }
+        for (const int end : ends) {
+            if (fcntl(end, F_SETFD, FD_CLOEXEC) != 0 ||
+                fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK) != 0) {
+                close(ends[0]);
+                close(ends[1]);
+                return;
+            }
+        }
+        pipe_ = ends;
+        signalPipeWriteEnd = pipe_[1];
+        const struct sigaction forward = actionOf(forwardSignal);
+        for (std::size_t index = 0; index < kForwardedSignals.size(); ++index) {
+            const int number = kForwardedSignals.at(index);
+            if (sigaction(number, nullptr, &previous_.at(index)) == 0 &&
+                previous_.at(index).sa_handler != SIG_IGN) {
+                installed_.at(index) = sigaction(number, &forward, nullptr) == 0;
+            }
+        }
+    }
+
+    SignalForwarding(const SignalForwarding&) = delete;
+    SignalForwarding& operator=(const SignalForwarding&) = delete;
+    SignalForwarding(SignalForwarding&&) = delete;
+    SignalForwarding& operator=(SignalForwarding&&) = delete;
+
+    ~SignalForwarding()
+    {
+        static_cast<void>(restoreActions());
+        if (active()) {
+            signalPipeWriteEnd = -1;
+            close(pipe_[0]);
+            close(pipe_[1]);
+        }
+    }
+
+    [[nodiscard]] bool active() const noexcept { return pipe_[0] >= 0; }
+    [[nodiscard]] int readEnd() const noexcept { return pipe_[0]; }
+
+    // The most pressing signal that arrived since the last call, or 0.
+    [[nodiscard]] int takeArrived() const noexcept
+    {
+        int arrived = 0;
+        std::array<unsigned char, 16> bytes{};
+        ssize_t got = 0;
+        while ((got = read(pipe_[0], bytes.data(), bytes.size())) > 0 ||
+               (got < 0 && errno == EINTR)) {
+            for (ssize_t index = 0; index < got; ++index) {
+                arrived = morePressing(arrived, bytes.at(static_cast<std::size_t>(index)));
+            }
+        }
+        return arrived;
+    }
+
+    // Stops the process as Ctrl-Z would have; returns once it is continued,
+    // or at once where no shell could continue it (an orphaned group).
+    static void suspendProcess() noexcept
+    {
+        const struct sigaction stop = actionOf(SIG_DFL);
+        struct sigaction forward
+        {
+        };
+        sigaction(SIGTSTP, &stop, &forward);
+        static_cast<void>(raise(SIGTSTP));
+        sigaction(SIGTSTP, &forward, nullptr);
+    }
+
+    // Puts every action back as it was; returns the most pressing signal that
+    // arrived before that, or 0.
+    [[nodiscard]] int restoreActions() noexcept
+    {
+        for (std::size_t index = 0; index < kForwardedSignals.size(); ++index) {
+            if (installed_.at(index)) {
+                sigaction(kForwardedSignals.at(index), &previous_.at(index), nullptr);
+                installed_.at(index) = false;
+            }
+        }
+        return active() ? takeArrived() : 0;
+    }
+
+private:
+    std::array<int, 2> pipe_{-1, -1};
+    std::array<struct sigaction, kForwardedSignals.size()> previous_{};
+    std::array<bool, kForwardedSignals.size()> installed_{};
+};
+
+// One key at a time, no echo; signal keys such as Ctrl-C keep working. From
+// a background job this stops the process (SIGTTOU) until it is brought to
+// the foreground, as other terminal programs do.
+bool enterKeyMode(const termios& original)
 {
     termios keyMode = original;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
-    tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
+    return tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0;
+}
+
+// Never stops the process, even in the background: SIGTTOU is held back.
+bool restoreTerminal(const termios& original)
+{
+    sigset_t terminalOutput{};
+    sigemptyset(&terminalOutput);
+    sigaddset(&terminalOutput, SIGTTOU);
+    sigset_t previousMask{};
+    pthread_sigmask(SIG_BLOCK, &terminalOutput, &previousMask);
+    int result = 0;
+    do {
+        result = tcsetattr(STDIN_FILENO, TCSANOW, &original);
+    } while (result != 0 && errno == EINTR);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    return result == 0;
+}
+
+ssize_t readTerminal(std::array<char, 64>& bytes)
+{
+    ssize_t got = 0;
+    do {
+        got = read(STDIN_FILENO, bytes.data(), bytes.size());
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
 
 bool pollIn(pollfd& descriptor, int timeoutMilliseconds)
@@ -57,22 +226,22 @@ bool pollIn(pollfd& descriptor, int timeoutMilliseconds)
 void consumeKey()
 {
     std::array<char, 64> bytes{};
-    if (read(STDIN_FILENO, bytes.data(), bytes.size()) <= 0) {
+    if (readTerminal(bytes) <= 0) {
         return;
     }
     pollfd input{STDIN_FILENO, POLLIN, 0};
-    while (pollIn(input, kKeyCompleteAfterMilliseconds) &&
-           read(STDIN_FILENO, bytes.data(), bytes.size()) > 0) {
+    while (pollIn(input, kKeyCompleteAfterMilliseconds) && readTerminal(bytes) > 0) {
     }
 }
 
-// Returns the signal that arrived first, or 0 once a key has been consumed
-// (or the terminal can no longer be read).
-int waitForKeyOrSignal(int signalDescriptor)
+// Returns the forwarded signal that arrived first, or 0 once a key has been
+// consumed (or the terminal can no longer be read).
+int waitForKeyOrSignal(const SignalForwarding& forwarding)
 {
-    std::array<pollfd, 2> descriptors{{{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}}};
+    std::array<pollfd, 2> descriptors{
+        {{STDIN_FILENO, POLLIN, 0}, {forwarding.readEnd(), POLLIN, 0}}};
     while (true) {
-        const int ready = poll(descriptors.data(), descriptors.size(), -1);
+        const int ready = poll(descriptors.data(), static_cast<nfds_t>(descriptors.size()), -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -80,10 +249,9 @@ int waitForKeyOrSignal(int signalDescriptor)
             return 0;
         }
         if ((descriptors[1].revents & POLLIN) != 0) {
-            signalfd_siginfo arrived{};
-            if (read(signalDescriptor, &arrived, sizeof arrived) ==
-                static_cast<ssize_t>(sizeof arrived)) {
-                return static_cast<int>(arrived.ssi_signo);
+            const int arrived = forwarding.takeArrived();
+            if (arrived != 0) {
+                return arrived;
             }
         }
         if (descriptors[0].revents != 0) {
@@ -91,6 +259,18 @@ int waitForKeyOrSignal(int signalDescriptor)
             return 0;
         }
     }
+}
+
+// Lets the signal take its default action: the process ends by it.
+void endProcessBy(int number)
+{
+    const struct sigaction byDefault = actionOf(SIG_DFL);
+    struct sigaction previous
+    {
+    };
+    sigaction(number, &byDefault, &previous);
+    static_cast<void>(raise(number));
+    sigaction(number, &previous, nullptr); // only if it was held back
 }
 
 } // namespace
@@ -101,31 +281,41 @@ void pauseConsole(std::ostream& output)
     if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &original) != 0) {
         return; // scripted run: nobody to press a key
     }
-
-    // The terminating signals are taken as data while the terminal is in key
-    // mode, so that it is always put back before one of them takes effect.
-    const sigset_t signals = terminatingSignals();
-    sigset_t previousMask{};
-    pthread_sigmask(SIG_BLOCK, &signals, &previousMask);
-    const int signalDescriptor = signalfd(-1, &signals, SFD_CLOEXEC);
-    if (signalDescriptor < 0) {
-        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr); // stay killable
+    SignalForwarding forwarding;
+    if (!forwarding.active()) {
+        return; // without it, a signal could leave the terminal in key mode
     }
 
-    enterKeyMode(original); // before the prompt: a key pressed on seeing it is one key
-    output << kPausePrompt << std::flush;
-    const int arrivedSignal = waitForKeyOrSignal(signalDescriptor);
-    tcsetattr(STDIN_FILENO, TCSANOW, &original);
-    if (signalDescriptor >= 0) {
-        close(signalDescriptor);
+    int arrived = 0;
+    bool prompted = false;
+    while (true) {
+        if (!enterKeyMode(original)) {
+            arrived = forwarding.takeArrived(); // none: the terminal is not ours to use
+        } else {
+            // Only a key pressed after the prompt ends the pause: what was
+            // typed ahead is dropped, so it never reaches the shell either.
+            static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
+            // Back from a stop, the prompt is written again over its own line.
+            output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
+            prompted = true;
+            arrived = waitForKeyOrSignal(forwarding);
+            if (!restoreTerminal(original)) {
+                break; // the terminal is gone: nothing left to put back or wait on
+            }
+        }
+        if (arrived != SIGTSTP) {
+            break;
+        }
+        SignalForwarding::suspendProcess();
     }
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 
-    if (arrivedSignal != 0) {
-        static_cast<void>(raise(arrivedSignal)); // now unblocked, at its default action
-        return;
+    arrived = morePressing(arrived, forwarding.restoreActions());
+    if (isEnding(arrived)) {
+        endProcessBy(arrived);
     }
-    output << std::endl;
+    if (prompted) {
+        output << std::endl;
+    }
 }
 
 } // namespace membership

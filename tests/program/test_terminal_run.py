@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """The built program at a real pseudo-terminal: prompts, the pause, the terminal's settings.
 
+Alone in its session, and as a job of an interactive bash (job control needs a shell).
 Usage: test_terminal_run.py PROGRAM
 """
 import array
 import fcntl
 import os
+import re
+import resource
 import select
+import shlex
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -20,32 +26,81 @@ PROGRAM = sys.argv[1:]
 PAUSE_PROMPT = b"Press any key to continue . . . "
 WAIT_SECONDS = 10
 ARROW_UP = b"\x1b[A"
+CONTROL_Z = b"\x1a"
+DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"),
+            (b"Enter Your Name? ", b"Ann\r"))
+RESULT_AND_PAUSE = b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT
+
+
+# Starts the program as the foreground job of its own group, as a shell would;
+# on SIGUSR1 takes the terminal back, sends the program SIGTERM and reports
+# whether that ended it or left it stopped.
+FOREGROUND_THEN_BACKGROUND = """
+import os, signal, sys
+signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
+pid = os.fork()
+if pid == 0:
+    os.setpgid(0, 0)
+    os.tcsetpgrp(0, os.getpgrp())
+    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGUSR1})
+    os.execv(sys.argv[1], sys.argv[1:])
+os.setpgid(pid, pid)
+signal.sigwait({signal.SIGUSR1})
+os.tcsetpgrp(0, os.getpgrp())
+os.kill(pid, signal.SIGTERM)
+_, status = os.waitpid(pid, os.WUNTRACED)
+if os.WIFSTOPPED(status):
+    os.kill(pid, signal.SIGKILL)
+    sys.exit("stopped by " + signal.Signals(os.WSTOPSIG(status)).name)
+sys.exit(0 if os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGTERM else 1)
+"""
 
 
 def take_as_controlling_terminal():
-    """In the child: the terminal becomes its controlling one, so Ctrl-C signals it."""
+    """In the child: the terminal becomes its controlling one, so Ctrl-C signals it.
+
+    No core file is left behind by a test that ends the program with Ctrl-\\.
+    """
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
 class TerminalSession:
-    """The program with a pseudo-terminal as its standard streams."""
+    """A command with a pseudo-terminal as its standard streams: the program by default."""
 
-    def __init__(self):
+    def __init__(self, command=PROGRAM, env=None):
         self.master, self.terminal = os.openpty()
         self.settings_before = termios.tcgetattr(self.terminal)
-        self.process = subprocess.Popen(PROGRAM, stdin=self.terminal, stdout=self.terminal,
+        self.process = subprocess.Popen(command, stdin=self.terminal, stdout=self.terminal,
                                         stderr=self.terminal, start_new_session=True,
-                                        preexec_fn=take_as_controlling_terminal)
+                                        preexec_fn=take_as_controlling_terminal, env=env)
         self.screen = b""
 
-    def wait_for(self, text):
-        """Reads the screen until `text` appears; fails if it does not in time."""
+    def wait_for(self, text, since=0):
+        """Reads the screen until `text` appears after position `since`; fails if not in time.
+
+        Returns where on the screen `text` ends.
+        """
         deadline = time.monotonic() + WAIT_SECONDS
-        while text not in self.screen:
+        while text not in self.screen[since:]:
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([self.master], [], [], left)[0]:
                 raise AssertionError(f"{text!r} not on screen; screen so far: {self.screen!r}")
             self.screen += os.read(self.master, 4096)
+        return self.screen.index(text, since) + len(text)
+
+    def answer_dialogue(self):
+        """Types each entry once its prompt is on the screen, so a prompt left in a buffer
+        stalls the run; returns where the pause prompt ends on the screen."""
+        for prompt, entry in DIALOGUE:
+            self.wait_for(prompt)
+            self.type(entry)
+        return self.wait_for(RESULT_AND_PAUSE)
+
+    def in_key_mode(self):
+        return not self.settings()[3] & (termios.ICANON | termios.ECHO)
 
     def type(self, keys):
         os.write(self.master, keys)
@@ -94,22 +149,13 @@ class AtATerminal(unittest.TestCase):
         """A new session, its dialogue answered, now waiting at the pause."""
         self.session = TerminalSession()
         self.addCleanup(self.session.close)
-        # Each entry is typed only once its prompt is on the screen, so a
-        # prompt left in a buffer would stall the run here.
-        for prompt, entry in ((b"Enter your choice: ", b"a\r"),
-                              (b"Enter How many Months? ", b"6\r"),
-                              (b"Enter Your Name? ", b"Ann\r")):
-            self.session.wait_for(prompt)
-            self.session.type(entry)
-        self.session.wait_for(b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT)
+        self.session.answer_dialogue()
         return self.session
 
     def test_prompts_show_before_each_read_and_pause_takes_one_whole_key(self):
         self.start_at_the_pause()
         self.assertTrue(self.session.still_waiting_after(0.5), "the pause did not wait for a key")
-        settings = self.session.settings()
-        self.assertFalse(settings[3] & (termios.ICANON | termios.ECHO),
-                         "the pause left line mode or echo on")
+        self.assertTrue(self.session.in_key_mode(), "the pause left line mode or echo on")
 
         self.session.type(ARROW_UP)
         self.assertEqual(self.session.finish(), 0)
@@ -119,7 +165,7 @@ class AtATerminal(unittest.TestCase):
         self.assertEqual(self.session.unread_input_size(), 0, "part of the key was left for the shell")
 
     def test_settings_restored_when_a_signal_ends_the_pause(self):
-        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT):
             with self.subTest(signal.Signals(number).name):
                 session = self.start_at_the_pause()
                 self.assertNotEqual(session.settings(), session.settings_before)
@@ -127,11 +173,127 @@ class AtATerminal(unittest.TestCase):
                 self.assertEqual(session.finish(), -number)
                 self.assertEqual(session.settings(), session.settings_before)
 
-    def test_control_c_at_the_pause_ends_the_run_and_restores_settings(self):
-        self.start_at_the_pause()
-        self.session.type(b"\x03")
-        self.assertEqual(self.session.finish(), -signal.SIGINT)
+    def test_signal_keys_at_the_pause_end_the_run_and_restore_settings(self):
+        for key, number in ((b"\x03", signal.SIGINT), (b"\x1c", signal.SIGQUIT)):
+            with self.subTest(signal.Signals(number).name):
+                session = self.start_at_the_pause()
+                session.type(key)
+                self.assertEqual(session.finish(), -number)
+                self.assertEqual(session.settings(), session.settings_before)
+
+    def test_terminal_put_back_from_the_background_without_stopping(self):
+        self.session = TerminalSession([sys.executable, "-c", FOREGROUND_THEN_BACKGROUND,
+                                        *PROGRAM])
+        self.addCleanup(self.session.close)
+        self.session.answer_dialogue()
+        self.session.process.send_signal(signal.SIGUSR1)
+        self.assertEqual(self.session.finish(), 0, self.session.screen[-80:])
         self.assertEqual(self.session.settings(), self.session.settings_before)
+
+    def test_input_typed_ahead_does_not_end_the_pause(self):
+        self.session = TerminalSession()
+        self.addCleanup(self.session.close)
+        self.session.wait_for(b"Enter your choice: ")
+        self.session.type(b"a\r6\rAnn\rX")  # the X before the pause has begun
+        self.session.wait_for(RESULT_AND_PAUSE)
+        self.assertTrue(self.session.still_waiting_after(0.5), "a key typed ahead ended the pause")
+        self.assertEqual(self.session.unread_input_size(), 0, "typed-ahead input left for the shell")
+        self.session.type(b"k")
+        self.assertEqual(self.session.finish(), 0)
+
+
+@unittest.skipIf(shutil.which("bash") is None, "job control is tried under bash")
+class UnderAnInteractiveShell(unittest.TestCase):
+    """The program as a job of `bash -i`: only a job in a shell's session can be stopped."""
+
+    SHELL_PROMPT = b"shell> "
+
+    def setUp(self):
+        home = tempfile.TemporaryDirectory()
+        self.addCleanup(home.cleanup)
+        environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home.name,
+                       "PS1": self.SHELL_PROMPT.decode(), "TERM": "dumb", "INPUTRC": "/dev/null"}
+        self.shell = TerminalSession(["bash", "--norc", "--noprofile", "-i"], env=environment)
+        self.addCleanup(self.shell.close)
+        self.shown = self.shell.wait_for(self.SHELL_PROMPT)
+
+    def command(self, line):
+        """Types a command line; returns where the shell's next prompt ends on the screen."""
+        self.shell.type(line + b"\r")
+        self.shown = self.shell.wait_for(self.SHELL_PROMPT, since=self.shown)
+        return self.shown
+
+    def start_program_at_the_pause(self):
+        self.shell.type(shlex.join(PROGRAM).encode() + b"\r")
+        self.shown = self.shell.answer_dialogue()
+
+    def stop_with_control_z(self):
+        self.shell.type(CONTROL_Z)
+        self.shown = self.shell.wait_for(b"Stopped", since=self.shown)
+        self.shown = self.shell.wait_for(self.SHELL_PROMPT, since=self.shown)
+
+    def assert_last_status(self, status):
+        self.command(b"echo status=$?")
+        self.shell.wait_for(b"status=%d\r\n" % status, since=self.shown - len(self.SHELL_PROMPT) - 20)
+
+    def press_key_ending_the_job(self):
+        start = self.shown
+        self.shell.type(b"k")
+        self.shown = self.shell.wait_for(self.SHELL_PROMPT, since=start)
+        self.assertEqual(self.shell.screen[start:self.shown], b"\r\n" + self.SHELL_PROMPT,
+                         "the key was echoed or left for the shell")
+
+    def test_stopped_then_brought_back_waits_again_for_one_key(self):
+        self.start_program_at_the_pause()
+        self.stop_with_control_z()
+        self.shell.type(b"fg\r")
+        self.shown = self.shell.wait_for(PAUSE_PROMPT, since=self.shown)
+        self.assertTrue(self.shell.in_key_mode(), "back in the foreground but not in key mode")
+        self.press_key_ending_the_job()
+        self.assert_last_status(0)
+
+    def test_terminated_after_moving_to_the_background(self):
+        self.start_program_at_the_pause()
+        self.stop_with_control_z()
+        self.command(b"bg")
+        self.shell.type(b"jobs -p\r")
+        self.shell.wait_for(self.SHELL_PROMPT, since=self.shown)
+        pid = int(re.findall(rb"\r\n(\d+)\r\n", self.shell.screen[self.shown:])[0])
+        # In the background, taking the terminal again stops it until it is
+        # in the foreground; SIGTERM must end it from there all the same.
+        self.wait_for_state(pid, ("T", "t"))
+        self.command(b"kill -TERM %1")
+        self.wait_for_state(pid, ("Z", None))
+
+    def test_an_ignored_interrupt_stays_ignored(self):
+        self.command(b"trap '' INT")
+        self.start_program_at_the_pause()
+        self.shell.type(b"\x03")
+        time.sleep(0.5)
+        self.assertNotIn(self.SHELL_PROMPT, self.shell.screen[self.shown:] + self.read_screen(),
+                         "Ctrl-C ended the pause although SIGINT was ignored")
+        self.press_key_ending_the_job()
+        self.assert_last_status(0)
+
+    def read_screen(self):
+        self.shell.drain_screen()
+        return self.shell.screen[self.shown:]
+
+    @staticmethod
+    def wait_for_state(pid, states):
+        """Waits until the process is in one of `states` (None: gone), as /proc tells."""
+        deadline = time.monotonic() + WAIT_SECONDS
+        while True:
+            try:
+                with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+                    state = stat.read().rsplit(")", 1)[1].split()[0]
+            except FileNotFoundError:
+                state = None
+            if state in states:
+                return
+            if time.monotonic() > deadline:
+                raise AssertionError(f"process {pid} is in state {state}, not one of {states}")
+            time.sleep(0.05)
 
 
 if __name__ == "__main__":
