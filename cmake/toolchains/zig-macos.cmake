@@ -1,0 +1,20 @@
+# Cross-compiles for macOS with zig's C++ driver, which brings clang, libc++
+# and the macOS headers and libraries it links against: no Apple SDK needed.
+# The result is compiled and linked, never run here. Included by
+# zig-macos-x86_64.cmake and zig-macos-arm64.cmake, which set
+# CMAKE_SYSTEM_PROCESSOR and MEMBERSHIP_ZIG_TARGET. Needs zig 0.11 on PATH.
+set(CMAKE_SYSTEM_NAME Darwin)
+
+find_program(ZIG_EXECUTABLE zig REQUIRED)
+set(CMAKE_C_COMPILER ${ZIG_EXECUTABLE} cc -target ${MEMBERSHIP_ZIG_TARGET})
+set(CMAKE_CXX_COMPILER ${ZIG_EXECUTABLE} c++ -target ${MEMBERSHIP_ZIG_TARGET})
+set(CMAKE_OSX_SYSROOT "") # zig's own, not an SDK's
+
+foreach(language C CXX)
+    set(CMAKE_${language}_ARCHIVE_CREATE "${ZIG_EXECUTABLE} ar qc <TARGET> <LINK_FLAGS> <OBJECTS>")
+    set(CMAKE_${language}_ARCHIVE_APPEND "${ZIG_EXECUTABLE} ar q <TARGET> <LINK_FLAGS> <OBJECTS>")
+    set(CMAKE_${language}_ARCHIVE_FINISH "${ZIG_EXECUTABLE} ranlib <TARGET>")
+endforeach()
+
+# CMake probes an Apple compiler with -Wl,-v, which zig's linker refuses.
+set(CMAKE_USER_MAKE_RULES_OVERRIDE ${CMAKE_CURRENT_LIST_DIR}/zig-macos-rules.cmake)
