@@ -14,10 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Self-contained executables: the C++, GCC and winpthread runtimes are linked
-# in, so no MinGW DLL has to travel with the program.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
 # Wine runs the built programs (tests included) in a prefix of the build's
 # own, quietly, so that a build never touches the user's ~/.wine.
 find_program(WINE64_EXECUTABLE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

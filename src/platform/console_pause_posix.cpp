@@ -33,7 +33,8 @@ static void forwardSignal(int number)
 {
     const int savedErrno = errno;
     const auto byte = static_cast<unsigned char>(number);
-    static_cast<void>(write(signalPipeWriteEnd, &byte, 1));
+    // A full pipe already holds a signal for the wait to see.
+    [[maybe_unused]] const ssize_t written = write(signalPipeWriteEnd, &byte, 1);
     errno = savedErrno;
 }
 }

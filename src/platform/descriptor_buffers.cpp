@@ -58,6 +58,7 @@ DescriptorReader::int_type DescriptorReader::underflow()
     return traits_type::to_int_type(*gptr());
 }
 
+// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see the header
 DescriptorWriter::DescriptorWriter(int descriptor) noexcept : descriptor_(descriptor)
 {
     setp(block_.data(), block_.data() + block_.size());
