@@ -1,0 +1,15 @@
+# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS): the .tar.gz
+# and .zip it made are rewritten with fixed owners, order and times (see
+# packaging/normalise_archive.py). Its .deb needs nothing of the kind.
+set(archives ${CPACK_PACKAGE_FILES})
+list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip)$")
+if(NOT archives)
+    return()
+endif()
+if(NOT CPACK_MEMBERSHIP_PYTHON)
+    message(FATAL_ERROR "python3 rewrites the archives reproducibly: install it "
+                        "(Debian/Ubuntu: apt-get install python3) and configure again.")
+endif()
+execute_process(COMMAND ${CPACK_MEMBERSHIP_PYTHON} ${CPACK_MEMBERSHIP_NORMALISER}
+                        $ENV{SOURCE_DATE_EPOCH} ${archives}
+                COMMAND_ERROR_IS_FATAL ANY)

@@ -1,0 +1,31 @@
+# Two builds of one commit give the same bytes, wherever and whenever they
+# run: one date for everything dated, the commit's, and no path of the
+# machine that built them.
+
+# SOURCE_DATE_EPOCH (https://reproducible-builds.org/specs/source-date-epoch/):
+# the caller's, else the last commit's time, else the 1.0.0 release day.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(MEMBERSHIP_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    set(MEMBERSHIP_SOURCE_DATE_EPOCH 1796688000) # 2026-12-08T00:00:00Z
+    find_package(Git QUIET)
+    if(Git_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                        OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                        RESULT_VARIABLE git_status ERROR_QUIET)
+        if(git_status EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
+            set(MEMBERSHIP_SOURCE_DATE_EPOCH ${commit_time})
+        endif()
+    endif()
+endif()
+
+# membership_map_build_paths(TARGET): source and build directories written as
+# "." in everything TARGET's objects record of them (debug information, and
+# __FILE__ in assertions).
+function(membership_map_build_paths target)
+    if(NOT MSVC)
+        target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+                                                 -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+    endif()
+endfunction()
