@@ -52,9 +52,9 @@ diff "$scratch/first.sha256" "$scratch/second.sha256"
 made=$scratch/first/build
 
 echo "--- lintian"
-lintian --tag-display-limit 0 "$made"/package/packages/*.deb 2>&1 |
-    grep -v 'running with root privileges' | tee "$scratch/lintian"
-[[ ! -s $scratch/lintian ]]
+lintian --tag-display-limit 0 "$made"/package/packages/*.deb >"$scratch/lintian" 2>&1
+grep -v 'running with root privileges' "$scratch/lintian" && exit 1 # any tag at all
+echo "lintian: nothing to report"
 
 echo "--- each package's program: stripped, and the worked example"
 for archive in "$made"/package/packages/*.tar.gz; do tar -xzf "$archive" -C "$scratch"; done
@@ -67,7 +67,13 @@ for binary in "$scratch"/membership-*-Linux-*/bin/membership "$scratch/deb/usr/b
     [[ $description == *stripped* && $description != *"not stripped"* ]]
 done
 python3 tests/program/test_package.py --posix --made "$made/package/packages"
-mkdir "$scratch/wine"
-WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-    python3 tests/program/test_package.py --windows --made "$made/package-windows/packages" wine64
-WINEPREFIX="$scratch/wine" wineserver -k || true
+# Wine in a prefix of its own, its server kept up so that no helper of it
+# holds the program's pipes open after the program has ended.
+export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+mkdir "$WINEPREFIX"
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -p </dev/null >/dev/null 2>&1
+"$wine64" wineboot -i </dev/null >/dev/null 2>&1
+python3 tests/program/test_package.py --windows --made "$made/package-windows/packages" "$wine64"
+"$wineserver" -k
