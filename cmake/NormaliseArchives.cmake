@@ -1,8 +1,8 @@
-# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS): the .tar.gz
-# and .zip it made are rewritten with fixed owners, order and times (see
-# packaging/normalise_archive.py). Its .deb needs nothing of the kind.
+# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS): the packages
+# it made are rewritten with fixed owners, order, modes and times (see
+# packaging/normalise_archive.py).
 set(archives ${CPACK_PACKAGE_FILES})
-list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip)$")
+list(FILTER archives INCLUDE REGEX "\\.(tar\\.gz|zip|deb)$")
 if(NOT archives)
     return()
 endif()
