@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Windows executables import only DLLs that every Windows has.
+"""Windows executables import only DLLs that every Windows has; the program
+carries a version resource with the project's version.
 
-Usage: test_windows_imports.py OBJDUMP EXE [EXE...]
+Usage: test_windows_imports.py VERSION OBJDUMP PROGRAM [EXE...]
 """
 import re
 import subprocess
 import sys
 import unittest
 
-if len(sys.argv) < 3:
+if len(sys.argv) < 4:
     sys.exit(__doc__)
-OBJDUMP, *EXECUTABLES = sys.argv[1:]
+VERSION, OBJDUMP, *EXECUTABLES = sys.argv[1:]
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "ws2_32.dll"}
 
 
@@ -27,6 +28,15 @@ class SelfContained(unittest.TestCase):
                 dlls = imported_dlls(executable)
                 self.assertIn("kernel32.dll", dlls)  # the dump was read at all
                 self.assertLessEqual(dlls, SYSTEM_DLLS, f"non-system DLLs: {dlls - SYSTEM_DLLS}")
+
+    def test_program_names_its_version(self):
+        # VERSIONINFO strings are UTF-16: each key, padding, then its value.
+        with open(EXECUTABLES[0], "rb") as program:
+            content = program.read().decode("utf-16-le", errors="replace")
+        for key in ("FileVersion", "ProductVersion"):
+            with self.subTest(key):
+                self.assertRegex(content, key + r"\x00+" + re.escape(VERSION) + r"\x00")
+        self.assertIn("ProductName\x00\x00membership\x00", content)
 
 
 if __name__ == "__main__":
