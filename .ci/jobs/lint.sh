@@ -16,6 +16,7 @@ clang-format --dry-run -Werror "${sources[@]}" || status=1
 # Each build's compilation database, and the sources it is the one for.
 declare -A sources_of_build=([test]='(src|tests)' [fuzz]='fuzz' [bench]='bench')
 echo "clang-tidy"
+mkdir -p build
 : >build/clang-tidy.log
 for preset in "${!sources_of_build[@]}"; do
     cmake --preset "$preset" >/dev/null || status=1
