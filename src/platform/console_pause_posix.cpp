@@ -70,11 +70,12 @@ int morePressing(int first, int second)
     return first != 0 ? first : second;
 }
 
-struct sigaction actionOf(void (*handler)(int))
+// The type is named as the function is, so it always needs its "struct".
+using SignalAction = struct sigaction;
+
+SignalAction actionOf(void (*handler)(int))
 {
-    struct sigaction action
-    {
-    };
+    SignalAction action{};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a signal must end a blocked tcsetattr
@@ -102,7 +103,7 @@ public:
         }
         pipe_ = ends;
         signalPipeWriteEnd = pipe_[1];
-        const struct sigaction forward = actionOf(forwardSignal);
+        const SignalAction forward = actionOf(forwardSignal);
         for (std::size_t index = 0; index < kForwardedSignals.size(); ++index) {
             const int number = kForwardedSignals.at(index);
             if (sigaction(number, nullptr, &previous_.at(index)) == 0 &&
@@ -149,10 +150,8 @@ public:
     // or at once where no shell could continue it (an orphaned group).
     static void suspendProcess() noexcept
     {
-        const struct sigaction stop = actionOf(SIG_DFL);
-        struct sigaction forward
-        {
-        };
+        const SignalAction stop = actionOf(SIG_DFL);
+        SignalAction forward{};
         sigaction(SIGTSTP, &stop, &forward);
         static_cast<void>(raise(SIGTSTP));
         sigaction(SIGTSTP, &forward, nullptr);
@@ -173,7 +172,7 @@ public:
 
 private:
     std::array<int, 2> pipe_{-1, -1};
-    std::array<struct sigaction, kForwardedSignals.size()> previous_{};
+    std::array<SignalAction, kForwardedSignals.size()> previous_{};
     std::array<bool, kForwardedSignals.size()> installed_{};
 };
 
@@ -265,10 +264,8 @@ int waitForKeyOrSignal(const SignalForwarding& forwarding)
 // Lets the signal take its default action: the process ends by it.
 void endProcessBy(int number)
 {
-    const struct sigaction byDefault = actionOf(SIG_DFL);
-    struct sigaction previous
-    {
-    };
+    const SignalAction byDefault = actionOf(SIG_DFL);
+    SignalAction previous{};
     sigaction(number, &byDefault, &previous);
     static_cast<void>(raise(number));
     sigaction(number, &previous, nullptr); // only if it was held back

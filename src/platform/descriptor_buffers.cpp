@@ -12,32 +12,38 @@
 namespace membership {
 namespace {
 
+// Retries a read or write that a signal interrupted before it moved a byte.
+template <typename Transfer> std::ptrdiff_t uninterrupted(Transfer transfer)
+{
+    std::ptrdiff_t moved = 0;
+    do {
+        moved = transfer();
+    } while (moved < 0 && errno == EINTR);
+    return moved;
+}
+
 // One read or write of at most `size` bytes: a byte count, 0 at the end of
-// input, or -1 with errno set. Never interrupted by a signal.
+// input, or -1 with errno set.
 std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
 {
-    std::ptrdiff_t got = 0;
-    do {
+    return uninterrupted([&]() -> std::ptrdiff_t {
 #ifdef _WIN32
-        got = _read(descriptor, bytes, static_cast<unsigned>(size));
+        return _read(descriptor, bytes, static_cast<unsigned>(size));
 #else
-        got = read(descriptor, bytes, size);
+        return read(descriptor, bytes, size);
 #endif
-    } while (got < 0 && errno == EINTR);
-    return got;
+    });
 }
 
 std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
 {
-    std::ptrdiff_t written = 0;
-    do {
+    return uninterrupted([&]() -> std::ptrdiff_t {
 #ifdef _WIN32
-        written = _write(descriptor, bytes, static_cast<unsigned>(size));
+        return _write(descriptor, bytes, static_cast<unsigned>(size));
 #else
-        written = write(descriptor, bytes, size);
+        return write(descriptor, bytes, size);
 #endif
-    } while (written < 0 && errno == EINTR);
-    return written;
+    });
 }
 
 } // namespace
