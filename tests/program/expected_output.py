@@ -7,7 +7,8 @@ MENU = (b" Brenmoor Menu \n"
         b" D. Family memmbership\n")
 PROMPTS = b"Enter your choice: Enter How many Months? Enter Your Name? "
 WORKED_EXAMPLE_INPUT = b"a\n6\nAnn\n"
-WORKED_EXAMPLE_OUTPUT = MENU + PROMPTS + b"Ann The Total Charge is $ 240.00\n"
+WORKED_EXAMPLE_RESULT = b"Ann The Total Charge is $ 240.00\n"
+WORKED_EXAMPLE_OUTPUT = MENU + PROMPTS + WORKED_EXAMPLE_RESULT
 # Both Windows' and Wine's command interpreters start "pause" with this.
 INTERPRETER_PAUSE_PROMPT = b"Press any key to continue"
 
@@ -15,10 +16,12 @@ INTERPRETER_PAUSE_PROMPT = b"Press any key to continue"
 def split_windows_output(output):
     """A Windows run's output as (dialogue with LF line ends, what followed its last line).
 
-    Raises ValueError on a bare CR, which no correct run writes.
+    Raises ValueError on a CR or LF that is not part of a CR LF line end: a
+    Windows console program writes its line ends in text mode.
     """
-    if b"\r\r" in output or b"\r" in output.replace(b"\r\n", b""):
-        raise ValueError(f"stray CR in {output!r}")
+    rest = output.replace(b"\r\n", b"")
+    if b"\r" in rest or b"\n" in rest:
+        raise ValueError(f"a line end that is not CR LF in {output!r}")
     output = output.replace(b"\r\n", b"\n")
     end = output.rfind(b"\n") + 1
     return output[:end], output[end:]
