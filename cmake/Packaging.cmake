@@ -23,7 +23,28 @@ else()
     set(CPACK_GENERATOR TGZ)
 endif()
 
+# On Linux, Debian's name for the processor (the .deb's Architecture, set
+# once the tests read it): from the table, else, built for this machine, dpkg's.
+set(MEMBERSHIP_DEBIAN_ARCHITECTURE "")
+set(debian_architectures x86_64=amd64 AMD64=amd64 aarch64=arm64 arm64=arm64)
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    foreach(pair IN LISTS debian_architectures)
+        if(pair MATCHES "^${CMAKE_SYSTEM_PROCESSOR}=(.+)$")
+            set(MEMBERSHIP_DEBIAN_ARCHITECTURE ${CMAKE_MATCH_1})
+        endif()
+    endforeach()
+    find_program(DPKG_EXECUTABLE dpkg)
+    if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE AND NOT CMAKE_CROSSCOMPILING AND DPKG_EXECUTABLE)
+        execute_process(COMMAND ${DPKG_EXECUTABLE} --print-architecture
+                        OUTPUT_VARIABLE MEMBERSHIP_DEBIAN_ARCHITECTURE
+                        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    endif()
+    if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE)
+        message(STATUS "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}: no .deb")
+    endif()
+endif()
+
+if(MEMBERSHIP_DEBIAN_ARCHITECTURE)
     # A .deb holds Debian's forms of these instead: a gzipped manual page, the
     # licence as a machine-readable copyright file, the changelog in Debian's
     # format. Installed only into the .deb (component debian).
@@ -75,11 +96,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MEMBERSHIP_MAINTAINER})
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
-endif()
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MEMBERSHIP_DEBIAN_ARCHITECTURE})
 
 # The commit's time for the packages, and each generator's own components.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in

@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """Makes the build's packages with cpack, unpacks each and runs the program from it.
 
-Usage: test_package.py --posix|--windows CPACK CPACK_CONFIG [EMULATOR...]
-       test_package.py --posix|--windows --made DIRECTORY [EMULATOR...]
-The second form tries the packages already made in DIRECTORY instead.
+Usage: test_package.py --posix|--windows --version V --system S --processor P
+                       [--debian-architecture A] (--cpack CPACK CPACK_CONFIG | --made DIRECTORY)
+                       [-- EMULATOR...]
+--made tries the packages already made in DIRECTORY instead. The names the
+packages must have come from the version, system, processor and Debian
+architecture; a .deb is expected only where a Debian architecture is given.
 """
+import argparse
+import gzip
 import io
 import pathlib
+import re
 import subprocess
 import sys
 import tarfile
@@ -17,32 +23,62 @@ import zipfile
 from expected_output import (INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_INPUT,
                              WORKED_EXAMPLE_OUTPUT, split_windows_output)
 
-if len(sys.argv) < 4 or sys.argv[1] not in ("--posix", "--windows"):
-    sys.exit(__doc__)
-PLATFORM, CPACK, CPACK_CONFIG, *EMULATOR = sys.argv[1:]
-ON_WINDOWS = PLATFORM == "--windows"
-MADE = pathlib.Path(CPACK_CONFIG) if CPACK == "--made" else None
+
+def parse_arguments():
+    arguments, emulator = sys.argv[1:], []
+    if "--" in arguments:
+        split = arguments.index("--")
+        arguments, emulator = arguments[:split], arguments[split + 1:]
+    parser = argparse.ArgumentParser(usage=__doc__)
+    platform = parser.add_mutually_exclusive_group(required=True)
+    platform.add_argument("--posix", action="store_true")
+    platform.add_argument("--windows", action="store_true")
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--system", required=True)
+    parser.add_argument("--processor", required=True)
+    parser.add_argument("--debian-architecture")
+    source = parser.add_mutually_exclusive_group(required=True)
+    source.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"))
+    source.add_argument("--made", type=pathlib.Path, metavar="DIRECTORY")
+    return parser.parse_args(arguments), emulator
+
+
+ARGUMENTS, EMULATOR = parse_arguments()
+VERSION = ARGUMENTS.version
+BASE_NAME = f"membership-{VERSION}-{ARGUMENTS.system}-{ARGUMENTS.processor}"
 
 # Each package's files, below its top folder, and where the program is.
 WINDOWS_ZIP = (["LICENSE.txt", "README.txt", "membership.exe"], "membership.exe")
-LINUX_TAR_GZ = (["bin/membership", "share/doc/membership/CHANGELOG.md",
-                 "share/doc/membership/LICENSE", "share/doc/membership/README.md",
-                 "share/man/man1/membership.1"], "bin/membership")
+TAR_GZ = (["bin/membership", "share/doc/membership/CHANGELOG.md",
+           "share/doc/membership/LICENSE", "share/doc/membership/README.md",
+           "share/man/man1/membership.1"], "bin/membership")
 DEBIAN = (["usr/bin/membership", "usr/share/doc/membership/README.md",
            "usr/share/doc/membership/changelog.gz", "usr/share/doc/membership/copyright",
            "usr/share/lintian/overrides/membership", "usr/share/man/man1/membership.1.gz"],
           "usr/bin/membership")
 
 
+def expected_packages():
+    if ARGUMENTS.windows:
+        return {BASE_NAME + ".zip": WINDOWS_ZIP}
+    expected = {BASE_NAME + ".tar.gz": TAR_GZ}
+    if ARGUMENTS.debian_architecture:
+        expected[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"] = DEBIAN
+    return expected
+
+
 def make_packages(directory):
-    if MADE is None:
-        subprocess.run([CPACK, "--config", CPACK_CONFIG, "-B", str(directory)], check=True,
+    """The packages to try, by name: made by cpack into `directory`, or those made already."""
+    if ARGUMENTS.made is None:
+        cpack, config = ARGUMENTS.cpack
+        subprocess.run([cpack, "--config", config, "-B", str(directory)], check=True,
                        stdout=subprocess.DEVNULL)
-    return {path.name: path for path in (MADE or directory).iterdir() if path.is_file()}
+    return {path.name: path for path in (ARGUMENTS.made or directory).iterdir()
+            if path.is_file()}
 
 
-def debian_data(package):
-    """The data.tar member of a .deb (an ar archive), opened."""
+def debian_member(package, prefix):
+    """The member of a .deb (an ar archive) whose name starts with `prefix`, opened."""
     content = package.read_bytes()
     if not content.startswith(b"!<arch>\n"):
         raise AssertionError(f"{package} is not an ar archive")
@@ -50,17 +86,24 @@ def debian_data(package):
     while offset < len(content):
         header = content[offset:offset + 60]
         name, size = header[:16].strip().decode(), int(header[48:58])
-        if name.startswith("data.tar"):
+        if name.startswith(prefix):
             data = content[offset + 60:offset + 60 + size]
             return tarfile.open(fileobj=io.BytesIO(data))
         offset += 60 + size + size % 2
-    raise AssertionError(f"{package} holds no data.tar")
+    raise AssertionError(f"{package} holds no {prefix}")
+
+
+def debian_control(package):
+    """The .deb's control fields, as a dictionary."""
+    with debian_member(package, "control.tar") as archive:
+        text = archive.extractfile("./control").read().decode()
+    return dict(re.findall(r"^(\S+): (.*)$", text, re.MULTILINE))
 
 
 def unpack(package, directory):
     """Unpacks the package; returns the folder that holds its files."""
     if package.name.endswith(".deb"):
-        with debian_data(package) as archive:
+        with debian_member(package, "data.tar") as archive:
             archive.extractall(directory)
         return directory
     if package.name.endswith(".zip"):
@@ -77,34 +120,83 @@ def files_under(folder):
                   if path.is_file())
 
 
+def newest_changelog_version(path):
+    """The version of the first entry of CHANGELOG.md, or of Debian's changelog(.gz)."""
+    text = (gzip.decompress(path.read_bytes()) if path.suffix == ".gz"
+            else path.read_bytes()).decode()
+    found = re.search(r"^## (\S+) \(|^membership \(([^)]+)\)", text, re.MULTILINE)
+    return found and (found[1] or found[2])
+
+
 class Packages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        scratch = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(scratch.cleanup)
+        cls.scratch = pathlib.Path(scratch.name)
+        cls.packages = make_packages(cls.scratch / "packages")
+        cls.expected = expected_packages()
+
+    def test_the_packages_named_for_version_system_and_processor(self):
+        self.assertEqual(sorted(self.packages), sorted(self.expected))
+
     def test_each_package_holds_its_files_and_runs_the_worked_example(self):
-        expected = {"membership-1.0.0-Windows-x86_64.zip": WINDOWS_ZIP} if ON_WINDOWS else {
-            "membership-1.0.0-Linux-x86_64.tar.gz": LINUX_TAR_GZ,
-            "membership_1.0.0_amd64.deb": DEBIAN,
-        }
-        with tempfile.TemporaryDirectory() as scratch:
-            scratch = pathlib.Path(scratch)
-            packages = make_packages(scratch / "packages")
-            self.assertEqual(sorted(packages), sorted(expected))
-            for name, (files, program) in expected.items():
-                with self.subTest(name):
-                    top = unpack(packages[name], scratch / name)
-                    self.assertEqual(files_under(top), files)
-                    self.assert_runs_the_worked_example(top / program)
-                    for text in (top / file for file in files if file.endswith(".txt")):
-                        self.assertNotIn(b"\n", text.read_bytes().replace(b"\r\n", b""),
-                                         f"{text.name} has a line end that is not CR LF")
+        for name, (files, program) in self.expected.items():
+            with self.subTest(name):
+                top = unpack(self.packages[name], self.scratch / name)
+                self.assertEqual(files_under(top), files)
+                self.assert_runs_the_worked_example(top / program)
+                for text in (top / file for file in files if file.endswith(".txt")):
+                    self.assertNotIn(b"\n", text.read_bytes().replace(b"\r\n", b""),
+                                     f"{text.name} has a line end that is not CR LF")
+                for changelog in (top / file for file in files
+                                  if re.search(r"(CHANGELOG\.md|changelog\.gz)$", file)):
+                    self.assertEqual(newest_changelog_version(changelog), VERSION,
+                                     f"the newest entry of {changelog.name}")
+
+    def test_debian_package_names_its_version_and_architecture(self):
+        if ARGUMENTS.debian_architecture is None:
+            self.skipTest("no .deb for this system")
+        control = debian_control(
+            self.packages[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"])
+        self.assertEqual((control["Package"], control["Version"], control["Architecture"]),
+                         ("membership", VERSION, ARGUMENTS.debian_architecture))
 
     def assert_runs_the_worked_example(self, program):
         done = subprocess.run(EMULATOR + [str(program)], input=WORKED_EXAMPLE_INPUT,
                               capture_output=True, timeout=60, check=False)
         output = done.stdout
-        if ON_WINDOWS:
+        if ARGUMENTS.windows:
             output, after = split_windows_output(output)
             self.assertTrue(after.startswith(INTERPRETER_PAUSE_PROMPT), after)
         self.assertEqual(output, WORKED_EXAMPLE_OUTPUT)
         self.assertEqual(done.returncode, 0)
+
+
+NORMALISER = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "normalise_archive.py"
+
+
+def ar_member(name, data):
+    return b"%-16s%-12d%-6d%-6d%-8s%-10d`\n" % (name, 0, 0, 0, b"100644", len(data)) + data + (
+        b"\n" if len(data) % 2 else b"")
+
+
+class Normaliser(unittest.TestCase):
+    def test_refuses_what_it_cannot_make_reproducible(self):
+        cases = [
+            ("not an ar archive", b"PK\x03\x04"),
+            ("a member it does not know", b"!<arch>\n" + ar_member(b"debian-binary", b"2.0\n") +
+             ar_member(b"_gpgbuilder", b"signed at 12:00 by root")),
+        ]
+        for what, packed in cases:
+            with self.subTest(what), tempfile.TemporaryDirectory() as scratch:
+                package = pathlib.Path(scratch) / "membership.deb"
+                package.write_bytes(packed)
+                done = subprocess.run([sys.executable, str(NORMALISER), "0", str(package)],
+                                      capture_output=True, check=False)
+                self.assertNotEqual(done.returncode, 0, "the normaliser took it")
+                self.assertIn(str(package).encode(), done.stderr)
+                self.assertEqual(package.read_bytes(), packed)
 
 
 if __name__ == "__main__":
