@@ -41,8 +41,16 @@ def normalise_tar_gz(packed, epoch):
     return compressed.getvalue()
 
 
+# What a .deb holds, in this order, and how each member is made reproducible.
+DEBIAN_MEMBERS = {b"debian-binary": lambda member, epoch: member,
+                  b"control.tar.gz": normalise_tar_gz, b"data.tar.gz": normalise_tar_gz}
+
+
 def normalise_deb(packed, epoch):
-    """An ar archive of debian-binary, control.tar.gz and data.tar.gz, in that order."""
+    """An ar archive of debian-binary, control.tar.gz and data.tar.gz, in that order.
+
+    Any other member could carry what the builder left in it: it is refused.
+    """
     if not packed.startswith(b"!<arch>\n"):
         raise ValueError("not an ar archive")
     rewritten, offset = [b"!<arch>\n"], 8
@@ -50,8 +58,10 @@ def normalise_deb(packed, epoch):
         name, size = packed[offset:offset + 16], int(packed[offset + 48:offset + 58])
         member = packed[offset + 60:offset + 60 + size]
         offset += 60 + size + size % 2
-        if name.rstrip().endswith(b".tar.gz"):
-            member = normalise_tar_gz(member, epoch)
+        normalise = DEBIAN_MEMBERS.get(name.rstrip().removesuffix(b"/"))
+        if normalise is None:
+            raise ValueError(f"a .deb member it cannot make reproducible: {name.rstrip()!r}")
+        member = normalise(member, epoch)
         header = b"%-16s%-12d%-6d%-6d%-8s%-10d`\n" % (name, epoch, 0, 0, b"100644", len(member))
         rewritten += [header, member, b"\n" if len(member) % 2 else b""]
     return b"".join(rewritten)
@@ -88,7 +98,10 @@ def main():
         if suffix is None:
             sys.exit(f"not one of {', '.join(REWRITES)}: {path}")
         with open(path, "rb") as packed:
-            content = REWRITES[suffix](packed.read(), epoch)
+            try:
+                content = REWRITES[suffix](packed.read(), epoch)
+            except ValueError as error:
+                sys.exit(f"{path}: {error}")
         with open(path, "wb") as output:
             output.write(content)
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # What a person downloads. The README's run command, exactly as written, on
 # the worked example; the program needs no shared library; the packages
-# made twice, from two fresh clones of this commit at two paths, give the
-# same bytes; lintian finds nothing in the .deb; the program in each
-# package is stripped and runs the worked example (the Windows one under
-# Wine). The clones are of the last commit: uncommitted changes are not in it.
+# made twice, from two fresh clones of this commit at two paths, the second
+# under another umask, time zone and locale, give the same bytes; lintian
+# finds nothing in the .deb; the program in each package is stripped and
+# runs the worked example (the Windows one under Wine). The clones are of
+# the last commit: uncommitted changes are not in it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
@@ -39,21 +40,32 @@ if readelf -d "$program" | grep -q NEEDED || readelf -l "$program" | grep -q INT
     exit 1
 fi
 
-echo "--- the packages, twice, from two clones"
-for clone in first second; do
-    git clone --quiet "$PWD" "$scratch/$clone"
-    (cd "$scratch/$clone" && cmake --workflow --preset package >/dev/null &&
+# make_packages CLONE: clones this commit into $scratch/CLONE, makes every
+# package there and writes their sums to $scratch/CLONE.sha256.
+make_packages() {
+    git clone --quiet "$PWD" "$scratch/$1"
+    (cd "$scratch/$1" && cmake --workflow --preset package >/dev/null &&
         cmake --workflow --preset package-windows >/dev/null)
-    (cd "$scratch/$clone/build" &&
+    (cd "$scratch/$1/build" &&
         sha256sum package/packages/*.{tar.gz,deb} package-windows/packages/*.zip) |
-        tee "$scratch/$clone.sha256"
-done
+        tee "$scratch/$1.sha256"
+}
+
+echo "--- the packages, twice, from two clones"
+make_packages first
+# What a builder could leak into an archive: modes (umask), times (TZ), order
+# and words (the locale).
+(umask 077 && TZ=Pacific/Chatham LANG=C.UTF-8 LC_ALL=C.UTF-8 make_packages second)
 diff "$scratch/first.sha256" "$scratch/second.sha256"
 made=$scratch/first/build
 
 echo "--- lintian"
-lintian --tag-display-limit 0 "$made"/package/packages/*.deb >"$scratch/lintian" 2>&1
-grep -v 'running with root privileges' "$scratch/lintian" && exit 1 # any tag at all
+lintian_report=$(lintian --tag-display-limit 0 "$made"/package/packages/*.deb 2>&1 |
+    grep -v 'running with root privileges' || true)
+if [[ -n $lintian_report ]]; then
+    printf '%s\n' "$lintian_report"
+    exit 1
+fi
 echo "lintian: nothing to report"
 
 echo "--- each package's program: stripped, and the worked example"
@@ -66,7 +78,12 @@ for binary in "$scratch"/membership-*-Linux-*/bin/membership "$scratch/deb/usr/b
     echo "$binary: $description"
     [[ $description == *stripped* && $description != *"not stripped"* ]]
 done
-python3 tests/program/test_package.py --posix --made "$made/package/packages"
+# The names the packages must have: the Linux ones as this machine names its
+# processor; the Windows toolchain's is x86_64.
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$made/package/CPackConfig.cmake")
+python3 tests/program/test_package.py --posix --version "$version" --system Linux \
+    --processor "$(uname -m)" --debian-architecture "$(dpkg --print-architecture)" \
+    --made "$made/package/packages"
 # Wine in a prefix of its own, its server kept up so that no helper of it
 # holds the program's pipes open after the program has ended.
 export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -75,5 +92,6 @@ wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 "$wineserver" -p </dev/null >/dev/null 2>&1
 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
-python3 tests/program/test_package.py --windows --made "$made/package-windows/packages" "$wine64"
+python3 tests/program/test_package.py --windows --version "$version" --system Windows \
+    --processor x86_64 --made "$made/package-windows/packages" -- "$wine64"
 "$wineserver" -k
