@@ -1,8 +1,9 @@
-# membership_harden(TARGET): the protections Debian's default build flags give
-# a package (dpkg-buildflags' hardening=+all), on ELF systems with GCC or
-# Clang: stack protector, fortified libc calls where the optimiser sees the
-# sizes, control-flow protection on x86-64, a read-only GOT resolved at
-# start-up, and a stack that is never executable.
+# membership_harden(TARGET): the protections of Debian's default build flags
+# (dpkg-buildflags' hardening=+all) that the program carries, on ELF systems
+# with GCC or Clang: stack protector, fortified libc calls where the sizes
+# are not known to fit, a read-only GOT resolved at start-up, and a stack
+# that is never executable. Not -fcf-protection: Debian's C library, static
+# or shared, has no IBT/SHSTK property, so no program linked with it has one.
 function(membership_harden target)
     if(MSVC OR NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")
         return()
@@ -11,9 +12,6 @@ function(membership_harden target)
         -fstack-protector-strong
         # _FORTIFY_SOURCE needs optimisation, and a toolchain may predefine it.
         "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
-    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-        target_compile_options(${target} PRIVATE -fcf-protection)
-    endif()
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "EXECUTABLE")
         target_link_options(${target} PRIVATE LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)

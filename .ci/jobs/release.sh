@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # What a person downloads. The README's run command, exactly as written, on
-# the worked example; the program needs no shared library; the packages
-# made twice, from two fresh clones of this commit at two paths, the second
-# under another umask, time zone and locale, give the same bytes; lintian
-# finds nothing in the .deb; the program in each package is stripped and
-# runs the worked example (the Windows one under Wine). The clones are of
-# the last commit: uncommitted changes are not in it.
+# the worked example; the program needs no shared library and carries the
+# protections the README lists; the packages made twice, from two fresh
+# clones of this commit at two paths, the second under another umask, time
+# zone and locale, give the same bytes; lintian finds nothing in the .deb;
+# the program in each package is stripped and runs the worked example (the
+# Windows one under Wine). The clones are of the last commit: uncommitted
+# changes are not in it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
+source .ci/readme.sh
 ensure_packages cmake g++ ninja-build python3 git file binutils lintian \
     g++-mingw-w64-x86-64-posix wine64
 
@@ -17,10 +19,9 @@ trap 'rm -rf "$scratch"' EXIT
 worked_example=$'a\n6\nAnn\n'
 
 echo "--- the README's run command, with the worked example piped in"
-run_command=$(awk '/^## Build and run/ { section = 1 }
-                   section && /^```/ { if (inside) exit; inside = 1; next }
-                   inside { print }' README.md)
+run_command=$(readme_command "Build and run")
 echo "$run_command"
+[[ -n $run_command ]]
 printf '%s' "$worked_example" | bash -c "$run_command" >"$scratch/run-output"
 python3 - "$scratch/run-output" <<'PYTHON'
 import sys
@@ -39,6 +40,15 @@ if readelf -d "$program" | grep -q NEEDED || readelf -l "$program" | grep -q INT
     echo "the release program needs a shared library" >&2
     exit 1
 fi
+
+echo "--- the release program's protections, as the README lists them"
+# Position-independent; relocations read-only once bound at start-up (full
+# RELRO); a stack that is not executable; stack protector canaries.
+headers=$(readelf -hlW "$program" && readelf -dW "$program" && nm "$program")
+for required in 'Type: +DYN' 'GNU_RELRO' 'GNU_STACK .* RW +0x' 'Flags: NOW PIE' '__stack_chk_fail'; do
+    grep -Eq "$required" <<<"$headers" || { echo "not in the program: $required" >&2; exit 1; }
+done
+echo "PIE, full RELRO, non-executable stack, stack protector: all there"
 
 # make_packages CLONE: clones this commit into $scratch/CLONE, makes every
 # package there and writes their sums to $scratch/CLONE.sha256.
