@@ -11,6 +11,14 @@ namespace membership {
 class FailureRecordingBuffer : public std::streambuf
 {
 public:
+    FailureRecordingBuffer() = default;
+    // A copy's get and put areas would point into the original's storage.
+    FailureRecordingBuffer(const FailureRecordingBuffer&) = delete;
+    FailureRecordingBuffer& operator=(const FailureRecordingBuffer&) = delete;
+    FailureRecordingBuffer(FailureRecordingBuffer&&) = delete;
+    FailureRecordingBuffer& operator=(FailureRecordingBuffer&&) = delete;
+    ~FailureRecordingBuffer() override = default;
+
     [[nodiscard]] bool failed() const noexcept { return failed_; }
     // The failed transfer's errno as an error code; empty when none is known.
     [[nodiscard]] std::error_code failureReason() const noexcept { return reason_; }
