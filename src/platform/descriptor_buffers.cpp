@@ -6,19 +6,42 @@
 #ifdef _WIN32
 #include <io.h> // the C runtime's descriptors, text mode translation included
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
 namespace membership {
 namespace {
 
-// Retries a read or write that a signal interrupted before it moved a byte.
-template <typename Transfer> std::ptrdiff_t uninterrupted(Transfer transfer)
+enum class Direction { reading, writing };
+
+// Whether a transfer that failed with `error` is worth another try: one a
+// signal interrupted before it moved a byte, or, on a descriptor left
+// non-blocking (a terminal shares that flag among all its processes), one
+// that would have blocked, once the descriptor is ready.
+bool tryAgain([[maybe_unused]] int descriptor, [[maybe_unused]] Direction direction, int error)
+{
+#ifndef _WIN32
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        const short ready = direction == Direction::reading ? POLLIN : POLLOUT;
+        pollfd waiting{descriptor, ready, 0};
+        int polled = 0;
+        do {
+            polled = poll(&waiting, 1, -1);
+        } while (polled < 0 && errno == EINTR);
+        return polled > 0;
+    }
+#endif
+    return error == EINTR;
+}
+
+template <typename Transfer>
+std::ptrdiff_t uninterrupted(int descriptor, Direction direction, Transfer transfer)
 {
     std::ptrdiff_t moved = 0;
     do {
         moved = transfer();
-    } while (moved < 0 && errno == EINTR);
+    } while (moved < 0 && tryAgain(descriptor, direction, errno));
     return moved;
 }
 
@@ -26,7 +49,7 @@ template <typename Transfer> std::ptrdiff_t uninterrupted(Transfer transfer)
 // input, or -1 with errno set.
 std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
 {
-    return uninterrupted([&]() -> std::ptrdiff_t {
+    return uninterrupted(descriptor, Direction::reading, [&]() -> std::ptrdiff_t {
 #ifdef _WIN32
         return _read(descriptor, bytes, static_cast<unsigned>(size));
 #else
@@ -37,7 +60,7 @@ std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
 
 std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
 {
-    return uninterrupted([&]() -> std::ptrdiff_t {
+    return uninterrupted(descriptor, Direction::writing, [&]() -> std::ptrdiff_t {
 #ifdef _WIN32
         return _write(descriptor, bytes, static_cast<unsigned>(size));
 #else

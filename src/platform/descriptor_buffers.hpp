@@ -11,8 +11,8 @@ inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
 
-// Reads a file descriptor in blocks. A failed read ends the input, as its
-// end would, and is recorded with its errno.
+// Reads a file descriptor in blocks, waiting on one left non-blocking. A
+// failed read ends the input, as its end would, and is recorded with its errno.
 class DescriptorReader final : public FailureRecordingBuffer
 {
 public:
@@ -29,8 +29,9 @@ private:
     std::array<char, std::size_t{16} << 10U> block_;
 };
 
-// Writes a file descriptor in blocks, on overflow and on flush. The first
-// failed write is recorded with its errno; what it held is dropped.
+// Writes a file descriptor in blocks, on overflow and on flush, waiting on
+// one left non-blocking. The first failed write is recorded with its errno;
+// what it held is dropped.
 class DescriptorWriter final : public FailureRecordingBuffer
 {
 public:

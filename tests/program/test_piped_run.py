@@ -10,6 +10,7 @@ import os
 import signal
 import subprocess
 import sys
+import time
 import unittest
 
 if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
@@ -114,6 +115,39 @@ class PosixDescriptors(unittest.TestCase):
                     done = run(stdout=stdout, preexec_fn=prepare)
                 self.assertEqual(done.stderr, errors)
                 self.assertEqual(done.returncode, status)
+
+    def test_non_blocking_descriptors_are_waited_on(self):
+        # A parent may leave a descriptor non-blocking (O_NONBLOCK belongs to the
+        # open file, which the child shares): a read or write that would block
+        # must wait, not fail. The input comes once the first prompt is shown;
+        # the output, a large name, is read slowly, so the pipe fills.
+        name = b"N" * 1_000_000
+        cases = [
+            ("input", WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT),
+            ("output", b"C\n2\n" + name + b"\n", name + b" The Total Charge is $ 60.00\n"),
+        ]
+        for non_blocking, given, result_line in cases:
+            with self.subTest(non_blocking):
+                input_reader, input_writer = os.pipe()
+                output_reader, output_writer = os.pipe()
+                os.set_blocking(input_reader if non_blocking == "input" else output_writer, False)
+                program = subprocess.Popen(COMMAND, stdin=input_reader, stdout=output_writer,
+                                           stderr=subprocess.PIPE)
+                os.close(input_reader)
+                os.close(output_writer)
+                with open(output_reader, "rb", buffering=0) as output:
+                    shown = b""
+                    while b"Enter your choice: " not in shown:
+                        shown += output.read(4096) or self.fail(f"ended early: {shown!r}")
+                    with open(input_writer, "wb") as typed:
+                        typed.write(given)
+                    while chunk := output.read(4096):
+                        shown += chunk
+                        time.sleep(0.001)
+                self.assertEqual(shown, MENU + PROMPTS + result_line)
+                self.assertEqual(program.stderr.read(), b"")
+                self.assertEqual(program.wait(timeout=TIMEOUT_SECONDS), 0)
+                program.stderr.close()
 
     @staticmethod
     @contextlib.contextmanager
