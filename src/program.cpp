@@ -29,22 +29,35 @@ int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, st
     std::ostream out(&output);
     in.tie(&out); // every prompt is on screen before the read that follows it
 
+    bool outputLost = false;
+    bool inputUnreadable = false;
+    // Each failure is reported once, as soon as it is known: a person at a
+    // terminal reads it before the pause waits, whatever then ends the run.
+    const auto reportNewFailures = [&]() {
+        // A failed write leaves the stream bad for good.
+        if (!out && !outputLost) {
+            outputLost = true;
+            reportFailure(errors, "cannot write standard output", output.failureReason());
+        }
+        // Only the buffer knows a failed read from the end of the input. A
+        // stream gone bad while its buffer read well caught what an extraction
+        // threw: the memory to hold what it read ran out.
+        if ((input.failed() || in.bad()) && !inputUnreadable) {
+            inputUnreadable = true;
+            reportFailure(errors, "cannot read standard input",
+                          input.failed() ? input.failureReason()
+                                         : std::make_error_code(std::errc::not_enough_memory));
+        }
+        errors.flush();
+    };
+
     runConsoleDialogue(in, out);
     out.flush(); // the result is on screen before the pause waits
+    reportNewFailures();
     pause(out);
     out.flush();
-
-    // A failed write leaves the stream bad for good, so one look suffices.
-    const bool outputLost = !out;
-    if (outputLost) {
-        reportFailure(errors, "cannot write standard output", output.failureReason());
-    }
-    // Only the buffer knows a failed read from the end of the input.
-    if (input.failed()) {
-        reportFailure(errors, "cannot read standard input", input.failureReason());
-    }
-    errors.flush();
-    return outputLost || input.failed() ? EXIT_FAILURE : EXIT_SUCCESS;
+    reportNewFailures();
+    return outputLost || inputUnreadable ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
 } // namespace membership

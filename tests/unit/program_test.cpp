@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <limits>
+#include <new>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -18,6 +19,10 @@
 
 namespace membership {
 namespace {
+
+// Given as the read error: the read throws, as the memory to hold what an
+// extraction reads runs out.
+constexpr int kMemoryRunsOut = -1;
 
 // Serves `text`; the read after it fails with `errorNumber`, as reading a
 // directory or a closed descriptor would, or, given 0, finds the end.
@@ -33,6 +38,9 @@ public:
 protected:
     int_type underflow() override
     {
+        if (errorNumber_ == kMemoryRunsOut) {
+            throw std::bad_alloc();
+        }
         if (errorNumber_ != 0) {
             recordFailure(errorNumber_);
         }
@@ -124,11 +132,13 @@ struct RunCase
     std::string pauseWrites;
     int status;
     std::string errors;
+    bool failsInThePause = false; // else all of `errors` is reported before it waits
 };
 
 // Whatever fails, the output is the dialogue's for the input that could be
 // read, cut where writing failed; the pause runs once, after all of it is
-// delivered; each failure is reported with its own reason, never errno's.
+// delivered; each failure is reported with its own reason, never errno's,
+// as soon as it is known.
 TEST(RunProgram, ExitStatusAndReportForEachFailure)
 {
     const std::vector<RunCase> cases{
@@ -141,22 +151,26 @@ TEST(RunProgram, ExitStatusAndReportForEachFailure)
         {"no reason known", kWorkedExample, 0, 0, 0, "", 1,
          "membership: cannot write standard output\n"},
         {"the pause's own output lost", kWorkedExample, 0, kWorkedExampleOutputSize, ENOSPC,
-         "Press a key\n", 1, lostOutput(ENOSPC)},
+         "Press a key\n", 1, lostOutput(ENOSPC), true},
         {"unreadable from the start", "", EISDIR, kUnlimited, 0, "", 1, unreadableInput(EISDIR)},
         {"unreadable after the months", "a\n6\n", EIO, kUnlimited, 0, "", 1, unreadableInput(EIO)},
         {"unreadable within the name", "a\n6\nAnn", EIO, kUnlimited, 0, "", 1,
          unreadableInput(EIO)},
         {"the name ends before the failing read", kWorkedExample, EIO, kUnlimited, 0, "", 0, ""},
         {"both", "", EBADF, 0, ENOSPC, "", 1, lostOutput(ENOSPC) + unreadableInput(EBADF)},
+        {"memory runs out while reading", "", kMemoryRunsOut, kUnlimited, 0, "", 1,
+         unreadableInput(ENOMEM)},
     };
     for (const RunCase& run : cases) {
         ScriptedInput input(run.input, run.readError);
         LimitedOutput output(run.outputCapacity, run.writeError);
         std::ostringstream errors;
         std::vector<std::size_t> deliveredAtEachPause;
+        std::string reportedBeforeThePause;
         errno = EACCES; // stale: must never be given as a reason
         const int status = runProgram(input, output, errors, [&](std::ostream& out) {
             deliveredAtEachPause.push_back(output.delivered().size());
+            reportedBeforeThePause = errors.str();
             errno = ENOTTY; // what a terminal call would leave
             out << run.pauseWrites;
         });
@@ -167,6 +181,7 @@ TEST(RunProgram, ExitStatusAndReportForEachFailure)
             << run.what;
         EXPECT_EQ(status, run.status) << run.what;
         EXPECT_EQ(errors.str(), run.errors) << run.what;
+        EXPECT_EQ(reportedBeforeThePause, run.failsInThePause ? "" : run.errors) << run.what;
         ASSERT_EQ(deliveredAtEachPause.size(), 1U) << run.what;
         EXPECT_EQ(deliveredAtEachPause.front(), std::min(dialogue.size(), run.outputCapacity))
             << run.what << ": the result was not delivered before the pause";
