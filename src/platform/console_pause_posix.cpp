@@ -1,14 +1,13 @@
 #include "console_pause.hpp"
+#include "signal_forwarding.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <cstddef>
 #include <ostream>
 #include <string_view>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <termios.h>
@@ -16,28 +15,7 @@
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
 // one: prompt, wait for a single key without echo, then end the line. The
-// terminal is put back before any signal takes effect: signals arrive as
-// bytes through a pipe (the self-pipe idiom), polled together with the key.
-
-namespace {
-
-// All a signal handler may share with the code it interrupts: the pipe's
-// write end, set only while the handlers are installed.
-volatile std::sig_atomic_t signalPipeWriteEnd = -1;
-
-} // namespace
-
-extern "C" {
-// Async-signal-safe: one write(), and errno as the interrupted code left it.
-static void forwardSignal(int number)
-{
-    const int savedErrno = errno;
-    const auto byte = static_cast<unsigned char>(number);
-    // A full pipe already holds a signal for the wait to see.
-    [[maybe_unused]] const ssize_t written = write(signalPipeWriteEnd, &byte, 1);
-    errno = savedErrno;
-}
-}
+// terminal is put back before any signal takes effect (see SignalForwarding).
 
 namespace membership {
 namespace {
@@ -45,136 +23,9 @@ namespace {
 constexpr std::string_view kPausePrompt = "Press any key to continue . . . ";
 
 // The bytes of one key (an escape sequence for an arrow or function key)
-// arrive together; a pause this long after a byte means the key is over.
-constexpr int kKeyCompleteAfterMilliseconds = 50;
-
-// These end the process, once the terminal is back as it was.
-constexpr std::array<int, 4> kEndingSignals{SIGINT, SIGQUIT, SIGTERM, SIGHUP};
-// ... and Ctrl-Z suspends it, the terminal put back while it is stopped.
-constexpr std::array<int, 5> kForwardedSignals{SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP};
-
-bool isEnding(int number)
-{
-    return std::find(kEndingSignals.begin(), kEndingSignals.end(), number) != kEndingSignals.end();
-}
-
-// An ending signal over SIGTSTP over none (0).
-int morePressing(int first, int second)
-{
-    if (isEnding(first)) {
-        return first;
-    }
-    if (isEnding(second)) {
-        return second;
-    }
-    return first != 0 ? first : second;
-}
-
-// The type is named as the function is, so it always needs its "struct".
-using SignalAction = struct sigaction;
-
-SignalAction actionOf(void (*handler)(int))
-{
-    SignalAction action{};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a signal must end a blocked tcsetattr
-    return action;
-}
-
-// While it lives, each forwarded signal becomes a byte in a pipe instead of
-// taking its action. A signal that was being ignored stays ignored.
-class SignalForwarding
-{
-public:
-    SignalForwarding() noexcept
-    {
-        std::array<int, 2> ends{-1, -1};
-        if (pipe(ends.data()) != 0) {
-            return;
-        }
-        for (const int end : ends) {
-            if (fcntl(end, F_SETFD, FD_CLOEXEC) != 0 ||
-                fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK) != 0) {
-                close(ends[0]);
-                close(ends[1]);
-                return;
-            }
-        }
-        pipe_ = ends;
-        signalPipeWriteEnd = pipe_[1];
-        const SignalAction forward = actionOf(forwardSignal);
-        for (std::size_t index = 0; index < kForwardedSignals.size(); ++index) {
-            const int number = kForwardedSignals.at(index);
-            if (sigaction(number, nullptr, &previous_.at(index)) == 0 &&
-                previous_.at(index).sa_handler != SIG_IGN) {
-                installed_.at(index) = sigaction(number, &forward, nullptr) == 0;
-            }
-        }
-    }
-
-    SignalForwarding(const SignalForwarding&) = delete;
-    SignalForwarding& operator=(const SignalForwarding&) = delete;
-    SignalForwarding(SignalForwarding&&) = delete;
-    SignalForwarding& operator=(SignalForwarding&&) = delete;
-
-    ~SignalForwarding()
-    {
-        static_cast<void>(restoreActions());
-        if (active()) {
-            signalPipeWriteEnd = -1;
-            close(pipe_[0]);
-            close(pipe_[1]);
-        }
-    }
-
-    [[nodiscard]] bool active() const noexcept { return pipe_[0] >= 0; }
-    [[nodiscard]] int readEnd() const noexcept { return pipe_[0]; }
-
-    // The most pressing signal that arrived since the last call, or 0.
-    [[nodiscard]] int takeArrived() const noexcept
-    {
-        int arrived = 0;
-        std::array<unsigned char, 16> bytes{};
-        ssize_t got = 0;
-        while ((got = read(pipe_[0], bytes.data(), bytes.size())) > 0 ||
-               (got < 0 && errno == EINTR)) {
-            for (ssize_t index = 0; index < got; ++index) {
-                arrived = morePressing(arrived, bytes.at(static_cast<std::size_t>(index)));
-            }
-        }
-        return arrived;
-    }
-
-    // Stops the process as Ctrl-Z would have; returns once it is continued,
-    // or at once where no shell could continue it (an orphaned group).
-    static void suspendProcess() noexcept
-    {
-        const SignalAction stop = actionOf(SIG_DFL);
-        SignalAction forward{};
-        sigaction(SIGTSTP, &stop, &forward);
-        static_cast<void>(raise(SIGTSTP));
-        sigaction(SIGTSTP, &forward, nullptr);
-    }
-
-    // Puts every action back as it was; returns the most pressing signal that
-    // arrived before that, or 0.
-    [[nodiscard]] int restoreActions() noexcept
-    {
-        for (std::size_t index = 0; index < kForwardedSignals.size(); ++index) {
-            if (installed_.at(index)) {
-                sigaction(kForwardedSignals.at(index), &previous_.at(index), nullptr);
-                installed_.at(index) = false;
-            }
-        }
-        return active() ? takeArrived() : 0;
-    }
-
-private:
-    std::array<int, 2> pipe_{-1, -1};
-    std::array<SignalAction, kForwardedSignals.size()> previous_{};
-    std::array<bool, kForwardedSignals.size()> installed_{};
-};
+// arrive together. What comes this soon after a key's first byte is taken as
+// part of it, or as a repeat of a held key, and dropped with it.
+constexpr std::chrono::milliseconds kKeyWindow{50};
 
 // One key at a time, no echo; signal keys such as Ctrl-C keep working. From
 // a background job this stops the process (SIGTTOU) until it is brought to
@@ -188,7 +39,9 @@ bool enterKeyMode(const termios& original)
     return tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0;
 }
 
-// Never stops the process, even in the background: SIGTTOU is held back.
+// Puts the settings back and drops what is left of the key, so that none of
+// it reaches the shell. Never stops the process, even in the background:
+// SIGTTOU is held back meanwhile.
 bool restoreTerminal(const termios& original)
 {
     sigset_t terminalOutput{};
@@ -200,6 +53,7 @@ bool restoreTerminal(const termios& original)
     do {
         result = tcsetattr(STDIN_FILENO, TCSANOW, &original);
     } while (result != 0 && errno == EINTR);
+    static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     return result == 0;
 }
@@ -213,30 +67,33 @@ ssize_t readTerminal(std::array<char, 64>& bytes)
     return got;
 }
 
-bool pollIn(pollfd& descriptor, int timeoutMilliseconds)
-{
-    int ready = 0;
-    do {
-        ready = poll(&descriptor, 1, timeoutMilliseconds);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0 && (descriptor.revents & POLLIN) != 0;
-}
-
-// Reads one key press, all of its bytes, so that none reaches the shell.
+// Reads one key press: its first bytes, then whatever follows within the
+// window (the rest of the key, or repeats of a held one), never longer.
 void consumeKey()
 {
     std::array<char, 64> bytes{};
     if (readTerminal(bytes) <= 0) {
         return;
     }
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    while (pollIn(input, kKeyCompleteAfterMilliseconds) && readTerminal(bytes) > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kKeyWindow;
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = left.count() > 0 ? poll(&input, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (input.revents & POLLIN) == 0 || readTerminal(bytes) <= 0) {
+            return;
+        }
     }
 }
 
-// Returns the forwarded signal that arrived first, or 0 once a key has been
-// consumed (or the terminal can no longer be read).
-int waitForKeyOrSignal(const SignalForwarding& forwarding)
+// Waits for a key, consumed whole, or for a forwarded signal. Returns the
+// signals that arrived; none once a key has been consumed (or the terminal
+// can no longer be read).
+ArrivedSignals waitForKeyOrSignal(const SignalForwarding& forwarding)
 {
     std::array<pollfd, 2> descriptors{
         {{STDIN_FILENO, POLLIN, 0}, {forwarding.readEnd(), POLLIN, 0}}};
@@ -246,29 +103,19 @@ int waitForKeyOrSignal(const SignalForwarding& forwarding)
             continue;
         }
         if (ready < 0) {
-            return 0;
+            return {};
         }
         if ((descriptors[1].revents & POLLIN) != 0) {
-            const int arrived = forwarding.takeArrived();
-            if (arrived != 0) {
+            const ArrivedSignals arrived = forwarding.takeArrived();
+            if (arrived.ending != 0 || arrived.stopping || arrived.continued) {
                 return arrived;
             }
         }
         if (descriptors[0].revents != 0) {
             consumeKey();
-            return 0;
+            return {};
         }
     }
-}
-
-// Lets the signal take its default action: the process ends by it.
-void endProcessBy(int number)
-{
-    const SignalAction byDefault = actionOf(SIG_DFL);
-    SignalAction previous{};
-    sigaction(number, &byDefault, &previous);
-    static_cast<void>(raise(number));
-    sigaction(number, &previous, nullptr); // only if it was held back
 }
 
 } // namespace
@@ -284,12 +131,10 @@ void pauseConsole(std::ostream& output)
         return; // without it, a signal could leave the terminal in key mode
     }
 
-    int arrived = 0;
+    ArrivedSignals arrived;
     bool prompted = false;
     while (true) {
-        if (!enterKeyMode(original)) {
-            arrived = forwarding.takeArrived(); // none: the terminal is not ours to use
-        } else {
+        if (enterKeyMode(original)) {
             // Only a key pressed after the prompt ends the pause: what was
             // typed ahead is dropped, so it never reaches the shell either.
             static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
@@ -300,16 +145,24 @@ void pauseConsole(std::ostream& output)
             if (!restoreTerminal(original)) {
                 break; // the terminal is gone: nothing left to put back or wait on
             }
+        } else {
+            arrived = forwarding.takeArrived(); // what interrupted it, if anything
         }
-        if (arrived != SIGTSTP) {
+        if (arrived.ending == 0 && arrived.stopping) {
+            arrived = forwarding.suspendProcess();
+        } else if (!arrived.continued) {
+            break; // a key, or a terminal that is not ours to use
+        }
+        if (arrived.ending != 0) {
             break;
         }
-        SignalForwarding::suspendProcess();
+        // Continued, after Ctrl-Z or any other stop: key mode and the prompt again.
     }
 
-    arrived = morePressing(arrived, forwarding.restoreActions());
-    if (isEnding(arrived)) {
-        endProcessBy(arrived);
+    const ArrivedSignals late = forwarding.restoreActions();
+    const int ending = arrived.ending != 0 ? arrived.ending : late.ending;
+    if (ending != 0) {
+        endProcessBy(ending);
     }
     if (prompted) {
         output << std::endl;

@@ -19,6 +19,8 @@ import termios
 import time
 import unittest
 
+from expected_output import WORKED_EXAMPLE_OUTPUT
+
 if len(sys.argv) < 2:
     sys.exit(__doc__)
 PROGRAM = sys.argv[1:]
@@ -29,6 +31,15 @@ ARROW_UP = b"\x1b[A"
 # rest of that key (its own window is longer).
 SAME_KEY_SECONDS = 0.025
 SPLIT_KEY_ATTEMPTS = 10
+# How soon a key must end the pause, however it repeats (the program allows
+# itself far less; this is for a busy machine).
+KEY_ENDS_PAUSE_SECONDS = 0.4
+# Each asynchronous signal whose default action ends a process, real-time
+# ones included where there are any.
+ENDING_SIGNALS = [signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGPIPE,
+                  signal.SIGALRM, signal.SIGUSR1, signal.SIGUSR2, signal.SIGVTALRM,
+                  signal.SIGPROF, signal.SIGXCPU, signal.SIGXFSZ,
+                  *([signal.SIGRTMIN, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else [])]
 CONTROL_Z = b"\x1a"
 DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"),
             (b"Enter Your Name? ", b"Ann\r"))
@@ -76,14 +87,26 @@ def take_as_controlling_terminal():
 
 
 class TerminalSession:
-    """A command with a pseudo-terminal as its standard streams: the program by default."""
+    """A command with a pseudo-terminal as its standard streams: the program by default.
 
-    def __init__(self, command=PROGRAM, env=None):
+    `stdout` (a descriptor) takes the terminal's place as standard output, and
+    what the program shows is then read from `shown_on` (a pipe's read end)
+    if given; `prepare` runs in the child before the command starts.
+    """
+
+    def __init__(self, command=PROGRAM, env=None, stdout=None, shown_on=None, prepare=None):
         self.master, self.terminal = os.openpty()
+        self.shown_on = self.master if shown_on is None else shown_on
         self.settings_before = termios.tcgetattr(self.terminal)
-        self.process = subprocess.Popen(command, stdin=self.terminal, stdout=self.terminal,
-                                        stderr=self.terminal, start_new_session=True,
-                                        preexec_fn=take_as_controlling_terminal, env=env)
+
+        def in_the_child():
+            take_as_controlling_terminal()
+            if prepare:
+                prepare()
+
+        self.process = subprocess.Popen(
+            command, stdin=self.terminal, stdout=self.terminal if stdout is None else stdout,
+            stderr=self.terminal, start_new_session=True, preexec_fn=in_the_child, env=env)
         self.screen = b""
 
     def wait_for(self, text, since=0):
@@ -94,9 +117,9 @@ class TerminalSession:
         deadline = time.monotonic() + WAIT_SECONDS
         while text not in self.screen[since:]:
             left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.master], [], [], left)[0]:
+            if left <= 0 or not select.select([self.shown_on], [], [], left)[0]:
                 raise AssertionError(f"{text!r} not on screen; screen so far: {self.screen!r}")
-            self.screen += os.read(self.master, 4096)
+            self.screen += os.read(self.shown_on, 4096)
         return self.screen.index(text, since) + len(text)
 
     def answer_dialogue(self):
@@ -135,6 +158,22 @@ class TerminalSession:
     def settings(self):
         return termios.tcgetattr(self.terminal)
 
+    def stop_reading_output(self):
+        """Closes the pipe that standard output went to: its reader is gone."""
+        os.close(self.shown_on)
+        self.shown_on = self.master
+
+    def wait_for_key_mode(self):
+        deadline = time.monotonic() + WAIT_SECONDS
+        while not self.in_key_mode():
+            if time.monotonic() > deadline:
+                raise AssertionError("the program never entered key mode")
+            time.sleep(0.01)
+
+    def wait_until_stopped(self):
+        """Waits until the program is stopped, leaving it so for the shell or test to see."""
+        os.waitid(os.P_PID, self.process.pid, os.WSTOPPED | os.WNOWAIT)
+
     def still_waiting_after(self, seconds):
         try:
             self.process.wait(timeout=seconds)
@@ -148,9 +187,9 @@ class TerminalSession:
         return status
 
     def drain_screen(self):
-        while select.select([self.master], [], [], 0.2)[0]:
+        while select.select([self.shown_on], [], [], 0.2)[0]:
             try:
-                chunk = os.read(self.master, 4096)
+                chunk = os.read(self.shown_on, 4096)
             except OSError:
                 return
             if not chunk:
@@ -212,13 +251,100 @@ class AtATerminal(unittest.TestCase):
                   f"byte in {SPLIT_KEY_ATTEMPTS} attempts: too busy a machine to tell")
 
     def test_settings_restored_when_a_signal_ends_the_pause(self):
-        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT):
+        for number in ENDING_SIGNALS:
             with self.subTest(signal.Signals(number).name):
                 session = self.start_at_the_pause()
                 self.assertNotEqual(session.settings(), session.settings_before)
                 session.process.send_signal(number)
                 self.assertEqual(session.finish(), -number)
                 self.assertEqual(session.settings(), session.settings_before)
+
+    def test_a_write_of_the_prompt_that_raises_a_signal_ends_the_run_by_it(self):
+        # Standard output a file at its size limit: the first write of the
+        # prompt raises SIGXFSZ. A pipe whose reader has gone: the prompt,
+        # written again on SIGCONT, raises SIGPIPE.
+        for number in (signal.SIGXFSZ, signal.SIGPIPE):
+            with self.subTest(signal.Signals(number).name):
+                if number == signal.SIGXFSZ:
+                    session = self.start_with_output_in_a_file_that_fills_at_the_prompt()
+                else:
+                    session = self.start_at_the_pause_writing_to_a_pipe()
+                    session.stop_reading_output()
+                    session.process.send_signal(signal.SIGCONT)
+                self.assertEqual(session.finish(), -number)
+                self.assertEqual(session.settings(), session.settings_before)
+
+    def start_with_output_in_a_file_that_fills_at_the_prompt(self):
+        output = tempfile.TemporaryFile()
+        self.addCleanup(output.close)
+        limit = len(WORKED_EXAMPLE_OUTPUT)
+        session = TerminalSession(stdout=output.fileno(), prepare=lambda: resource.setrlimit(
+            resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY)))
+        self.addCleanup(session.close)
+        session.type(b"".join(entry for _, entry in DIALOGUE))
+        return session
+
+    def start_at_the_pause_writing_to_a_pipe(self):
+        reader, writer = os.pipe()
+        session = TerminalSession(stdout=writer, shown_on=reader)
+        os.close(writer)
+        self.addCleanup(session.close)
+        for prompt, entry in DIALOGUE:
+            session.wait_for(prompt)
+            session.type(entry)
+        session.wait_for(PAUSE_PROMPT)
+        return session
+
+    def test_stopped_by_any_means_waits_again_in_key_mode_once_continued(self):
+        # As a shell does while its job is stopped, the terminal is put back
+        # in line mode; continued, the program must take it back.
+        session = self.start_at_the_pause()
+        shown = len(session.screen)
+        session.process.send_signal(signal.SIGSTOP)
+        session.wait_until_stopped()
+        termios.tcsetattr(session.terminal, termios.TCSANOW, session.settings_before)
+        session.process.send_signal(signal.SIGCONT)
+        session.wait_for(b"\r" + PAUSE_PROMPT, since=shown)
+        session.wait_for_key_mode()
+        session.type(b"k")
+        self.assertEqual(session.finish(), 0)
+        self.assertTrue(session.screen.endswith(PAUSE_PROMPT + b"\r\n"),
+                        f"the key was echoed: {session.screen[-60:]!r}")
+        self.assertEqual(session.settings(), session.settings_before)
+
+    def test_keys_typed_at_the_pause_never_reach_the_shell_when_a_signal_ends_it(self):
+        session = self.start_at_the_pause()
+        session.process.send_signal(signal.SIGSTOP)
+        session.wait_until_stopped()
+        session.type(b"abc")
+        session.process.send_signal(signal.SIGTERM)
+        session.process.send_signal(signal.SIGCONT)
+        self.assertEqual(session.finish(), -signal.SIGTERM)
+        self.assertEqual(session.unread_input_size(), 0, "keys typed at the pause left for the shell")
+
+    def test_a_held_key_ends_the_pause_at_once(self):
+        # A key repeating every 20 ms, as a keyboard repeats a held key.
+        session = self.start_at_the_pause()
+        first_key_at = time.monotonic()
+        while session.process.poll() is None and time.monotonic() - first_key_at < WAIT_SECONDS:
+            session.type(b"k")
+            time.sleep(0.02)
+        ended_after = time.monotonic() - first_key_at
+        self.assertEqual(session.finish(), 0)
+        self.assertLess(ended_after, KEY_ENDS_PAUSE_SECONDS, "the pause outlasted a held key")
+
+    def test_lost_output_is_reported_before_the_pause_waits(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full here (Linux has one)")
+        with open("/dev/full", "wb") as full:
+            session = TerminalSession(stdout=full.fileno())
+        self.addCleanup(session.close)
+        session.type(b"".join(entry for _, entry in DIALOGUE))
+        session.wait_for(b"membership: cannot write standard output: No space left on device\r\n")
+        session.wait_for_key_mode()
+        self.assertTrue(session.still_waiting_after(0.2), "the pause did not wait for a key")
+        session.type(b"k")
+        self.assertEqual(session.finish(), 1)
 
     def test_signal_keys_at_the_pause_end_the_run_and_restore_settings(self):
         for key, number in ((b"\x03", signal.SIGINT), (b"\x1c", signal.SIGQUIT)):
