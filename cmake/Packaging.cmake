@@ -23,16 +23,28 @@ else()
     set(CPACK_GENERATOR TGZ)
 endif()
 
-# On Linux, Debian's name for the processor (the .deb's Architecture, set
-# once the tests read it): from the table, else, built for this machine, dpkg's.
-set(MEMBERSHIP_DEBIAN_ARCHITECTURE "")
-set(debian_architectures x86_64=amd64 AMD64=amd64 aarch64=arm64 arm64=arm64)
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    foreach(pair IN LISTS debian_architectures)
+# membership_architecture(TABLE VARIABLE): sets VARIABLE to what TABLE, a
+# list of PROCESSOR=NAME, names the processor built for; to "" if nothing.
+function(membership_architecture table variable)
+    set(name "")
+    foreach(pair IN LISTS ${table})
         if(pair MATCHES "^${CMAKE_SYSTEM_PROCESSOR}=(.+)$")
-            set(MEMBERSHIP_DEBIAN_ARCHITECTURE ${CMAKE_MATCH_1})
+            set(name ${CMAKE_MATCH_1})
         endif()
     endforeach()
+    set(${variable} "${name}" PARENT_SCOPE)
+endfunction()
+
+# On Linux, a .deb for every processor Debian names (from the table, else,
+# built for this machine, as dpkg names it), and an .rpm for those RPM users
+# run this on, where rpmbuild is at hand. The tests read both names.
+set(debian_architectures x86_64=amd64 AMD64=amd64 aarch64=arm64 arm64=arm64 armv7l=armhf
+                         riscv64=riscv64 i686=i386)
+set(rpm_architectures x86_64=x86_64 AMD64=x86_64 aarch64=aarch64 arm64=aarch64)
+set(MEMBERSHIP_DEBIAN_ARCHITECTURE "")
+set(MEMBERSHIP_RPM_ARCHITECTURE "")
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    membership_architecture(debian_architectures MEMBERSHIP_DEBIAN_ARCHITECTURE)
     find_program(DPKG_EXECUTABLE dpkg)
     if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE AND NOT CMAKE_CROSSCOMPILING AND DPKG_EXECUTABLE)
         execute_process(COMMAND ${DPKG_EXECUTABLE} --print-architecture
@@ -42,13 +54,30 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE)
         message(STATUS "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}: no .deb")
     endif()
+
+    membership_architecture(rpm_architectures rpm_architecture)
+    find_program(RPMBUILD_EXECUTABLE rpmbuild)
+    if(rpm_architecture AND RPMBUILD_EXECUTABLE)
+        set(MEMBERSHIP_RPM_ARCHITECTURE ${rpm_architecture})
+    elseif(rpm_architecture)
+        message(STATUS "rpmbuild not found (Debian/Ubuntu: apt-get install rpm): no .rpm")
+    endif()
+endif()
+
+if(MEMBERSHIP_DEBIAN_ARCHITECTURE OR MEMBERSHIP_RPM_ARCHITECTURE)
+    # Both install the manual page gzipped; -n: no name or time in its header.
+    find_program(GZIP_EXECUTABLE gzip REQUIRED)
+    function(membership_gzip source destination)
+        execute_process(COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${source}
+                        OUTPUT_FILE ${destination} COMMAND_ERROR_IS_FATAL ANY)
+    endfunction()
+    membership_gzip(${staged}/membership.1 ${staged}/membership.1.gz)
 endif()
 
 if(MEMBERSHIP_DEBIAN_ARCHITECTURE)
     # A .deb holds Debian's forms of these instead: a gzipped manual page, the
     # licence as a machine-readable copyright file, the changelog in Debian's
     # format. Installed only into the .deb (component debian).
-    find_program(GZIP_EXECUTABLE gzip REQUIRED)
     file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
     string(FIND "${license}" "Permission is hereby granted" terms_start)
     string(SUBSTRING "${license}" ${terms_start} -1 terms)
@@ -56,22 +85,24 @@ if(MEMBERSHIP_DEBIAN_ARCHITECTURE)
     string(REPLACE "\n\n" "\n.\n" terms "${terms}")
     string(REPLACE "\n" "\n " MEMBERSHIP_LICENSE_TERMS " ${terms}")
     configure_file(${packaging}/debian/copyright.in ${staged}/debian/copyright @ONLY)
-    # -n: no name or time in the gzip header.
-    foreach(source IN ITEMS ${staged}/membership.1 ${packaging}/debian/changelog)
-        get_filename_component(name ${source} NAME)
-        execute_process(COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${source}
-                        OUTPUT_FILE ${staged}/debian/${name}.gz COMMAND_ERROR_IS_FATAL ANY)
-    endforeach()
+    membership_gzip(${packaging}/debian/changelog ${staged}/debian/changelog.gz)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${packaging}/debian/changelog)
-    install(FILES ${staged}/debian/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
             COMPONENT debian EXCLUDE_FROM_ALL)
-    install(FILES ${staged}/debian/copyright README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
-            COMPONENT debian EXCLUDE_FROM_ALL)
-    install(FILES ${staged}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
-            COMPONENT debian EXCLUDE_FROM_ALL)
+    install(FILES ${staged}/debian/copyright README.md ${staged}/debian/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
     install(FILES ${packaging}/debian/lintian-overrides DESTINATION share/lintian/overrides
             RENAME membership COMPONENT debian EXCLUDE_FROM_ALL)
     list(APPEND CPACK_GENERATOR DEB)
+endif()
+
+if(MEMBERSHIP_RPM_ARCHITECTURE)
+    # The manual page gzipped, the README and the licence (component rpm).
+    install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+            COMPONENT rpm EXCLUDE_FROM_ALL)
+    install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+            COMPONENT rpm EXCLUDE_FROM_ALL)
+    list(APPEND CPACK_GENERATOR RPM)
 endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
@@ -98,6 +129,31 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MEMBERSHIP_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MEMBERSHIP_DEBIAN_ARCHITECTURE})
 
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_ARCHITECTURE ${MEMBERSHIP_RPM_ARCHITECTURE})
+# RPM's summaries are capitalised, and do not repeat the package's name.
+set(CPACK_RPM_PACKAGE_SUMMARY "Prices a Brenmoor plan for a number of months at the console")
+set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP Applications/Productivity)
+# The manual page's folders belong to the system, not to this package.
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+    /usr/share/man /usr/share/man/man1)
+# The same bytes from every build of a commit: the build time is the commit's
+# (SOURCE_DATE_EPOCH), as are the files' times (RpmStaging.cmake), and the
+# host is a fixed name. No debug package and no rpmbuild post-processing:
+# cpack has stripped the program, and the build host's tools may not know
+# its processor.
+string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
+    "%define packager ${MEMBERSHIP_MAINTAINER}"
+    "%define _buildhost reproducible"
+    "%define use_source_date_epoch_as_buildtime 1"
+    "%define clamp_mtime_to_source_date_epoch 1"
+    "%define source_date_epoch_from_changelog 0"
+    "%define _build_id_links none"
+    "%define debug_package %{nil}"
+    "%define __spec_install_post %{nil}")
+
 # The commit's time for the packages, and each generator's own components.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
                ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
@@ -105,5 +161,8 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 find_package(Python3 COMPONENTS Interpreter QUIET)
 set(CPACK_MEMBERSHIP_PYTHON ${Python3_EXECUTABLE})
 set(CPACK_MEMBERSHIP_NORMALISER ${packaging}/normalise_archive.py)
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/NormaliseArchives.cmake)
+set(CPACK_MEMBERSHIP_GENERATORS ${CPACK_GENERATOR})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/RpmStaging.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/NormaliseArchives.cmake
+                             ${PROJECT_SOURCE_DIR}/cmake/WriteChecksums.cmake)
 include(CPack)

@@ -2,14 +2,16 @@
 """Makes the build's packages with cpack, unpacks each and runs the program from it.
 
 Usage: test_package.py --posix|--windows --version V --system S --processor P
-                       [--debian-architecture A] (--cpack CPACK CPACK_CONFIG | --made DIRECTORY)
-                       [-- EMULATOR...]
+                       [--debian-architecture A] [--rpm-architecture A]
+                       (--cpack CPACK CPACK_CONFIG | --made DIRECTORY) [-- EMULATOR...]
 --made tries the packages already made in DIRECTORY instead. The names the
-packages must have come from the version, system, processor and Debian
-architecture; a .deb is expected only where a Debian architecture is given.
+packages must have come from the version, system, processor and Debian and
+RPM architectures; a .deb or .rpm is expected only where its architecture
+is given. Beside the packages, SHA256SUMS must list each one's sum.
 """
 import argparse
 import gzip
+import hashlib
 import io
 import pathlib
 import re
@@ -37,6 +39,7 @@ def parse_arguments():
     parser.add_argument("--system", required=True)
     parser.add_argument("--processor", required=True)
     parser.add_argument("--debian-architecture")
+    parser.add_argument("--rpm-architecture")
     source = parser.add_mutually_exclusive_group(required=True)
     source.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"))
     source.add_argument("--made", type=pathlib.Path, metavar="DIRECTORY")
@@ -56,6 +59,9 @@ DEBIAN = (["usr/bin/membership", "usr/share/doc/membership/README.md",
            "usr/share/doc/membership/changelog.gz", "usr/share/doc/membership/copyright",
            "usr/share/lintian/overrides/membership", "usr/share/man/man1/membership.1.gz"],
           "usr/bin/membership")
+RPM = (["usr/bin/membership", "usr/share/doc/membership/LICENSE",
+        "usr/share/doc/membership/README.md", "usr/share/man/man1/membership.1.gz"],
+       "usr/bin/membership")
 
 
 def expected_packages():
@@ -64,17 +70,18 @@ def expected_packages():
     expected = {BASE_NAME + ".tar.gz": TAR_GZ}
     if ARGUMENTS.debian_architecture:
         expected[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"] = DEBIAN
+    if ARGUMENTS.rpm_architecture:
+        expected[f"membership-{VERSION}-1.{ARGUMENTS.rpm_architecture}.rpm"] = RPM
     return expected
 
 
 def make_packages(directory):
-    """The packages to try, by name: made by cpack into `directory`, or those made already."""
+    """The folder of the packages to try: made by cpack into `directory`, or made already."""
     if ARGUMENTS.made is None:
         cpack, config = ARGUMENTS.cpack
         subprocess.run([cpack, "--config", config, "-B", str(directory)], check=True,
                        stdout=subprocess.DEVNULL)
-    return {path.name: path for path in (ARGUMENTS.made or directory).iterdir()
-            if path.is_file()}
+    return ARGUMENTS.made or directory
 
 
 def debian_member(package, prefix):
@@ -110,6 +117,12 @@ def unpack(package, directory):
         with zipfile.ZipFile(package) as archive:
             archive.extractall(directory)
         return directory / package.name.removesuffix(".zip")
+    if package.name.endswith(".rpm"):
+        payload = subprocess.run(["rpm2archive", "-"], stdin=package.open("rb"),
+                                 capture_output=True, check=True).stdout
+        with tarfile.open(fileobj=io.BytesIO(payload)) as archive:
+            archive.extractall(directory)
+        return directory
     with tarfile.open(package) as archive:
         archive.extractall(directory)
     return directory / package.name.removesuffix(".tar.gz")
@@ -134,11 +147,19 @@ class Packages(unittest.TestCase):
         scratch = tempfile.TemporaryDirectory()
         cls.addClassCleanup(scratch.cleanup)
         cls.scratch = pathlib.Path(scratch.name)
-        cls.packages = make_packages(cls.scratch / "packages")
+        cls.folder = make_packages(cls.scratch / "packages")
+        cls.packages = {path.name: path for path in cls.folder.iterdir()
+                        if path.is_file() and path.name != "SHA256SUMS"}
         cls.expected = expected_packages()
 
     def test_the_packages_named_for_version_system_and_processor(self):
         self.assertEqual(sorted(self.packages), sorted(self.expected))
+
+    def test_sha256sums_lists_each_package_with_its_sum(self):
+        listed = (self.folder / "SHA256SUMS").read_text()
+        self.assertEqual(listed, "".join(
+            f"{hashlib.sha256(self.packages[name].read_bytes()).hexdigest()}  {name}\n"
+            for name in sorted(self.packages)))
 
     def test_each_package_holds_its_files_and_runs_the_worked_example(self):
         for name, (files, program) in self.expected.items():
@@ -161,6 +182,14 @@ class Packages(unittest.TestCase):
             self.packages[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"])
         self.assertEqual((control["Package"], control["Version"], control["Architecture"]),
                          ("membership", VERSION, ARGUMENTS.debian_architecture))
+
+    def test_rpm_names_its_version_and_architecture(self):
+        if ARGUMENTS.rpm_architecture is None:
+            self.skipTest("no .rpm for this system")
+        package = self.packages[f"membership-{VERSION}-1.{ARGUMENTS.rpm_architecture}.rpm"]
+        header = subprocess.run(["rpm", "-qp", "--queryformat", "%{NAME} %{VERSION} %{ARCH}",
+                                 str(package)], capture_output=True, text=True, check=True)
+        self.assertEqual(header.stdout, f"membership {VERSION} {ARGUMENTS.rpm_architecture}")
 
     def assert_runs_the_worked_example(self, program):
         done = subprocess.run(EMULATOR + [str(program)], input=WORKED_EXAMPLE_INPUT,
