@@ -1,0 +1,58 @@
+# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS), once the
+# .zip is made: makes membership-VERSION-Windows-x86_64.msi of the files the
+# .zip holds, from packaging/windows/membership.wxs.in, with msitools' wixl,
+# then adds with msibuild what wixl cannot write: the install folder on the
+# system PATH. The .msi goes beside the .zip, and into the list of packages
+# made that WriteChecksums.cmake reads next.
+#
+# The same bytes from every build of a commit, as the other packages: the
+# staged files, whose times go into the cabinet, and both tools' clocks are
+# set to the commit's time (faketime, in UTC), and the codes that would be
+# random are derived from what the package holds. The product code changes
+# with the version, which a major upgrade needs; the package code with the
+# version and the files.
+if(NOT CPACK_GENERATOR STREQUAL "ZIP" OR NOT CPACK_MEMBERSHIP_WIXL)
+    return()
+endif()
+
+file(GLOB_RECURSE program "${CPACK_TEMPORARY_DIRECTORY}/*membership.exe")
+get_filename_component(staged_folder "${program}" DIRECTORY)
+set(namespace 6B1B3A47-8E2E-4C41-9B0E-2F4C5A0D9E11) # the upgrade code
+set(contents "${CPACK_PACKAGE_VERSION}")
+foreach(file IN ITEMS membership.exe LICENSE.txt README.txt)
+    file(SHA256 "${staged_folder}/${file}" sum)
+    string(APPEND contents " ${file}=${sum}")
+endforeach()
+string(UUID MEMBERSHIP_PRODUCT_CODE NAMESPACE ${namespace}
+       NAME "product ${CPACK_PACKAGE_VERSION}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${namespace} NAME "package ${contents}" TYPE SHA1 UPPER)
+
+set(work "${CPACK_TOPLEVEL_DIRECTORY}/msi")
+set(installer "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
+file(MAKE_DIRECTORY "${work}")
+configure_file("${CPACK_MEMBERSHIP_WXS}" "${work}/membership.wxs" @ONLY)
+
+file(GLOB staged "${staged_folder}/*")
+execute_process(COMMAND touch -h -d "@$ENV{SOURCE_DATE_EPOCH}" ${staged}
+                COMMAND_ERROR_IS_FATAL ANY)
+string(TIMESTAMP commit_time "%Y-%m-%d %H:%M:%S" UTC) # SOURCE_DATE_EPOCH's
+set(at_commit_time ${CMAKE_COMMAND} -E env TZ=UTC
+                   ${CPACK_MEMBERSHIP_FAKETIME} -f "@${commit_time}")
+
+# wixl finds each file's Source in the folder it works in.
+execute_process(COMMAND ${at_commit_time} ${CPACK_MEMBERSHIP_WIXL} --arch x64
+                        --output "${installer}" "${work}/membership.wxs"
+                WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
+# The folder goes first on PATH ([~] is the rest): Windows Installer, and
+# Wine's, then take it away on uninstall leaving nothing behind, where an
+# appended folder can leave its separator. WriteEnvironmentStrings and
+# RemoveEnvironmentStrings run where Windows Installer's own sequence has them.
+execute_process(COMMAND ${at_commit_time} ${CPACK_MEMBERSHIP_MSIBUILD} "${installer}"
+    -q "CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)"
+    -q "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('PATH', '=-*PATH', '[INSTALLDIR];[~]', 'Program')"
+    -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)"
+    -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)"
+    -s membership "${CPACK_PACKAGE_VENDOR}" "x64;1033" "{${package_code}}"
+    COMMAND_ERROR_IS_FATAL ANY)
+
+list(APPEND CPACK_PACKAGE_FILES "${installer}")
