@@ -15,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Wine runs the built programs (tests included) in a prefix of the build's
-# own, quietly, so that a build never touches the user's ~/.wine.
+# own, quietly, so that a build never touches the user's ~/.wine, nor (no
+# winemenubuilder) their desktop's menus.
 find_program(WINE64_EXECUTABLE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(WINE64_EXECUTABLE NAMES wine64)
 find_program(WINESERVER_EXECUTABLE NAMES wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
@@ -23,6 +24,6 @@ find_program(WINESERVER_EXECUTABLE NAMES wineserver)
 set(WINE_PREFIX_DIR ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH "Wine prefix for running built programs")
 if(WINE64_EXECUTABLE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(CMAKE_CROSSCOMPILING_EMULATOR
-        /usr/bin/env WINEPREFIX=${WINE_PREFIX_DIR} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+        /usr/bin/env WINEPREFIX=${WINE_PREFIX_DIR} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
         ${WINE64_EXECUTABLE})
 endif()

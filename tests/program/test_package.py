@@ -2,17 +2,20 @@
 """Makes the build's packages with cpack, unpacks each and runs the program from it.
 
 Usage: test_package.py --posix|--windows --version V --system S --processor P
-                       [--debian-architecture A] [--rpm-architecture A]
+                       [--debian-architecture A] [--rpm-architecture A] [--msi]
                        (--cpack CPACK CPACK_CONFIG | --made DIRECTORY) [-- EMULATOR...]
 --made tries the packages already made in DIRECTORY instead. The names the
 packages must have come from the version, system, processor and Debian and
 RPM architectures; a .deb or .rpm is expected only where its architecture
-is given. Beside the packages, SHA256SUMS must list each one's sum.
+is given, a Windows .msi only with --msi. Beside the packages, SHA256SUMS
+must list each one's sum. With cpack and Wine at hand, the .msi is also
+installed, upgraded from an older version and removed again.
 """
 import argparse
 import gzip
 import hashlib
 import io
+import os
 import pathlib
 import re
 import subprocess
@@ -40,6 +43,7 @@ def parse_arguments():
     parser.add_argument("--processor", required=True)
     parser.add_argument("--debian-architecture")
     parser.add_argument("--rpm-architecture")
+    parser.add_argument("--msi", action="store_true")
     source = parser.add_mutually_exclusive_group(required=True)
     source.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"))
     source.add_argument("--made", type=pathlib.Path, metavar="DIRECTORY")
@@ -52,6 +56,8 @@ BASE_NAME = f"membership-{VERSION}-{ARGUMENTS.system}-{ARGUMENTS.processor}"
 
 # Each package's files, below its top folder, and where the program is.
 WINDOWS_ZIP = (["LICENSE.txt", "README.txt", "membership.exe"], "membership.exe")
+WINDOWS_MSI = (["membership/LICENSE.txt", "membership/README.txt", "membership/membership.exe"],
+               "membership/membership.exe")
 TAR_GZ = (["bin/membership", "share/doc/membership/CHANGELOG.md",
            "share/doc/membership/LICENSE", "share/doc/membership/README.md",
            "share/man/man1/membership.1"], "bin/membership")
@@ -66,7 +72,8 @@ RPM = (["usr/bin/membership", "usr/share/doc/membership/LICENSE",
 
 def expected_packages():
     if ARGUMENTS.windows:
-        return {BASE_NAME + ".zip": WINDOWS_ZIP}
+        return {BASE_NAME + ".zip": WINDOWS_ZIP, **({BASE_NAME + ".msi": WINDOWS_MSI}
+                                                   if ARGUMENTS.msi else {})}
     expected = {BASE_NAME + ".tar.gz": TAR_GZ}
     if ARGUMENTS.debian_architecture:
         expected[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"] = DEBIAN
@@ -117,6 +124,10 @@ def unpack(package, directory):
         with zipfile.ZipFile(package) as archive:
             archive.extractall(directory)
         return directory / package.name.removesuffix(".zip")
+    if package.name.endswith(".msi"):
+        subprocess.run(["msiextract", "--directory", str(directory), str(package)],
+                       stdout=subprocess.DEVNULL, check=True)
+        return directory
     if package.name.endswith(".rpm"):
         payload = subprocess.run(["rpm2archive", "-"], stdin=package.open("rb"),
                                  capture_output=True, check=True).stdout
@@ -191,6 +202,46 @@ class Packages(unittest.TestCase):
                                  str(package)], capture_output=True, text=True, check=True)
         self.assertEqual(header.stdout, f"membership {VERSION} {ARGUMENTS.rpm_architecture}")
 
+    def test_msi_replaces_an_older_version_and_uninstalls_without_a_trace(self):
+        if not (ARGUMENTS.msi and ARGUMENTS.cpack and EMULATOR):
+            self.skipTest("needs the .msi, cpack to make an older one, and Wine")
+        wine = Wine()
+        older, newer = self.make_older_msi(), self.packages[BASE_NAME + ".msi"]
+        self.addCleanup(wine.uninstall_if_installed, newer, older)
+        path_before = wine.system_path()
+        folder = wine.prefix / "drive_c" / "Program Files" / "membership"
+
+        wine.install(older)
+        self.assertEqual(wine.installed_versions(), [OLDER_VERSION])
+        wine.install(newer)
+        self.assertEqual(wine.installed_versions(), [VERSION], "the older version was not replaced")
+        self.assertEqual(sorted(path.name for path in folder.iterdir()),
+                         ["LICENSE.txt", "README.txt", "membership.exe"])
+        shortcut = wine.start_menu_shortcut()
+        self.assertIsNotNone(shortcut, "no Start-menu shortcut")
+        self.assertIn(rb"C:\Program Files\membership\membership.exe", shortcut.read_bytes())
+        self.assertEqual(wine.system_path(), "C:\\Program Files\\membership\\;" + path_before)
+        # From any folder, through PATH, as at a command prompt.
+        done = wine.run("cmd", "/c", "membership", given=WORKED_EXAMPLE_INPUT)
+        self.assertEqual(split_windows_output(done.stdout)[0], WORKED_EXAMPLE_OUTPUT)
+
+        wine.uninstall(newer)
+        self.assertEqual(wine.installed_versions(), [])
+        self.assertFalse(folder.exists(), "the install folder is left")
+        self.assertIsNone(wine.start_menu_shortcut(), "the shortcut is left")
+        self.assertEqual(wine.system_path(), path_before)
+
+    def make_older_msi(self):
+        """The .msi of the same files as an older version, as cpack makes it given that number."""
+        cpack, config = ARGUMENTS.cpack
+        folder = self.scratch / "older"
+        name = f"membership-{OLDER_VERSION}-Windows-{ARGUMENTS.processor}"
+        subprocess.run([cpack, "--config", config, "-B", str(folder),
+                        "-D", f"CPACK_PACKAGE_VERSION={OLDER_VERSION}",
+                        "-D", f"CPACK_PACKAGE_FILE_NAME={name}"],
+                       check=True, stdout=subprocess.DEVNULL)
+        return folder / f"{name}.msi"
+
     def assert_runs_the_worked_example(self, program):
         done = subprocess.run(EMULATOR + [str(program)], input=WORKED_EXAMPLE_INPUT,
                               capture_output=True, timeout=60, check=False)
@@ -200,6 +251,66 @@ class Packages(unittest.TestCase):
             self.assertTrue(after.startswith(INTERPRETER_PAUSE_PROMPT), after)
         self.assertEqual(output, WORKED_EXAMPLE_OUTPUT)
         self.assertEqual(done.returncode, 0)
+
+
+OLDER_VERSION = "0.9.0"
+
+
+class Wine:
+    """The emulator's Wine prefix, as the Windows installer sees it."""
+
+    ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+    UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+    def __init__(self):
+        prefix = next((word.removeprefix("WINEPREFIX=") for word in EMULATOR
+                       if word.startswith("WINEPREFIX=")), os.environ.get("WINEPREFIX"))
+        self.prefix = pathlib.Path(prefix or pathlib.Path.home() / ".wine")
+
+    def run(self, *command, given=b""):
+        return subprocess.run(EMULATOR + list(command), input=given, capture_output=True,
+                              timeout=120, check=False)
+
+    def msiexec(self, action, package):
+        """Runs msiexec, quietly. Its output is not read: helpers it starts would hold a pipe
+        open for seconds after it has ended. A Unix path would read as an option: drive Z:
+        is the Unix root."""
+        return subprocess.run(EMULATOR + ["msiexec", action,
+                                          "Z:" + str(package).replace("/", "\\"), "/qn"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=120, check=False).returncode
+
+    def install(self, package):
+        if self.msiexec("/i", package) != 0:
+            raise AssertionError(f"msiexec could not install {package.name}")
+
+    def uninstall(self, package):
+        if self.msiexec("/x", package) != 0:
+            raise AssertionError(f"msiexec could not uninstall {package.name}")
+
+    def uninstall_if_installed(self, *packages):
+        for package in packages:
+            if self.installed_versions():
+                self.msiexec("/x", package)
+
+    def registry(self, key, *options):
+        """The keys under `key` that `reg query` lists, each as a dictionary of its values."""
+        listed = self.run("reg", "query", key, *options).stdout.decode(errors="replace")
+        return [dict(re.findall(r"^[ \t]+(\S+)[ \t]+REG_\w+[ \t]*(.*?)[ \t\r]*$", block,
+                                re.MULTILINE))
+                for block in re.split(r"\r?\n\s*\r?\n", listed)]
+
+    def system_path(self):
+        return next(values["PATH"] for values in self.registry(self.ENVIRONMENT, "/v", "PATH")
+                    if "PATH" in values)
+
+    def installed_versions(self):
+        """The versions of membership that Add/Remove Programs lists."""
+        return [values.get("DisplayVersion") for values in self.registry(self.UNINSTALL, "/s")
+                if values.get("DisplayName") == "membership"]
+
+    def start_menu_shortcut(self):
+        return next((self.prefix / "drive_c").glob("**/Start Menu/Programs/membership.lnk"), None)
 
 
 NORMALISER = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "normalise_archive.py"

@@ -2,16 +2,21 @@
 """The built program at a real pseudo-terminal: prompts, the pause, the terminal's settings.
 
 Alone in its session, and as a job of an interactive bash (job control needs a shell).
-Usage: test_terminal_run.py PROGRAM
+With --windows, the Windows program as a person at a console meets it: in a console of
+the command interpreter's (under Wine, which draws it on the terminal), and its pause.
+Usage: test_terminal_run.py [--windows] COMMAND...
+COMMAND may start with an emulator (wine, qemu).
 """
 import array
 import fcntl
 import os
+import re
 import resource
 import select
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -19,11 +24,14 @@ import termios
 import time
 import unittest
 
-from expected_output import WORKED_EXAMPLE_OUTPUT
+from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
 
-if len(sys.argv) < 2:
+ON_WINDOWS = sys.argv[1:2] == ["--windows"]
+COMMAND = sys.argv[2:] if ON_WINDOWS else sys.argv[1:]
+if not COMMAND:
     sys.exit(__doc__)
-PROGRAM = sys.argv[1:]
+# On Windows, started by the command interpreter, as from a command prompt.
+PROGRAM = COMMAND[:-1] + ["cmd", "/c", COMMAND[-1]] if ON_WINDOWS else COMMAND
 PAUSE_PROMPT = b"Press any key to continue . . . "
 WAIT_SECONDS = 10
 ARROW_UP = b"\x1b[A"
@@ -104,6 +112,7 @@ class TerminalSession:
 
     def __init__(self, command=PROGRAM, env=None, stdout=None, shown_on=None, prepare=None):
         self.master, self.terminal = os.openpty()
+        fcntl.ioctl(self.terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.shown_on = self.master if shown_on is None else shown_on
         self.settings_before = termios.tcgetattr(self.terminal)
 
@@ -112,9 +121,15 @@ class TerminalSession:
             if prepare:
                 prepare()
 
+        # Wine's console takes no keys from a terminal that its session leader controls
+        # (seen with Wine 8), and on Windows no signal comes from the terminal anyway. It
+        # draws on a terminal of a kind it knows, or reads and writes it as a file.
+        if ON_WINDOWS:
+            env = dict(os.environ if env is None else env, TERM="xterm")
         self.process = subprocess.Popen(
             command, stdin=self.terminal, stdout=self.terminal if stdout is None else stdout,
-            stderr=self.terminal, start_new_session=True, preexec_fn=in_the_child, env=env)
+            stderr=self.terminal, start_new_session=not ON_WINDOWS,
+            preexec_fn=None if ON_WINDOWS else in_the_child, env=env)
         self.screen = b""
 
     def wait_for(self, text, since=0):
@@ -123,12 +138,22 @@ class TerminalSession:
         Returns where on the screen `text` ends.
         """
         deadline = time.monotonic() + WAIT_SECONDS
-        while text not in self.screen[since:]:
+        while text not in self.shown()[since:]:
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([self.shown_on], [], [], left)[0]:
-                raise AssertionError(f"{text!r} not on screen; screen so far: {self.screen!r}")
+                raise AssertionError(f"{text!r} not on screen; screen so far: {self.shown()!r}")
             self.screen += os.read(self.shown_on, 4096)
-        return self.screen.index(text, since) + len(text)
+        return self.shown().index(text, since) + len(text)
+
+    def shown(self):
+        """The screen as a person reads it. Wine draws a console with escape sequences, a
+        space at the end of what it writes as a move to the right, and its line ends as
+        CR CR LF: the moves are read as spaces, the rest of them and the CRs dropped."""
+        if not ON_WINDOWS:
+            return self.screen
+        text = re.sub(rb"\x1b\[(\d*)C", lambda move: b" " * int(move[1] or 1), self.screen)
+        text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", b"", text)
+        return text.replace(b"\r", b"")
 
     def answer_dialogue(self):
         """Types each entry once its prompt is on the screen, so a prompt left in a buffer
@@ -229,6 +254,27 @@ class TerminalSession:
         os.close(self.terminal)
 
 
+@unittest.skipUnless(ON_WINDOWS, "the Windows program's own console")
+class WindowsConsole(unittest.TestCase):
+    def test_prompts_show_before_each_read_and_the_interpreters_pause_takes_a_key(self):
+        session = TerminalSession()
+        self.addCleanup(session.close)
+        for prompt, entry in DIALOGUE:
+            session.wait_for(prompt)
+            # Wine's console takes the terminal over when the first read begins; a key
+            # typed before that would be the terminal's own.
+            session.wait_for_key_mode()
+            session.type(entry)
+        shown = session.wait_for(WORKED_EXAMPLE_RESULT)
+        session.wait_for(INTERPRETER_PAUSE_PROMPT, since=shown)
+        # Wine says "Press any key to continue...", Windows "Press any key to continue . . . ".
+        self.assertRegex(session.shown()[shown:], rb"^Press any key to continue( \. \. \.|\.\.\.) ")
+        self.assertTrue(session.still_waiting_after(0.5), "the pause did not wait for a key")
+        session.type(b"k")
+        self.assertEqual(session.finish(), 0)
+
+
+@unittest.skipIf(ON_WINDOWS, "the stand-in for pause on POSIX systems")
 class AtATerminal(unittest.TestCase):
     def start_at_the_pause(self):
         """A new session, its dialogue answered, now waiting at the pause."""
@@ -383,7 +429,7 @@ class AtATerminal(unittest.TestCase):
         self.assertEqual(self.session.finish(), 0)
 
 
-@unittest.skipIf(shutil.which("bash") is None, "job control is tried under bash")
+@unittest.skipIf(ON_WINDOWS or shutil.which("bash") is None, "job control is tried under bash")
 class UnderAnInteractiveShell(unittest.TestCase):
     """The program as a job of `bash -i`: only a job in a shell's session can be stopped."""
 
