@@ -13,7 +13,7 @@ source .ci/packages.sh
 source .ci/readme.sh
 source .ci/package_checks.sh
 ensure_packages cmake g++ ninja-build python3 git file binutils lintian rpm rpmlint \
-    g++-mingw-w64-x86-64-posix wine64
+    g++-mingw-w64-x86-64-posix wine64 wixl msitools faketime
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -79,12 +79,12 @@ python3 tests/program/test_package.py --posix --version "$version" --system Linu
     --rpm-architecture "$(uname -m)" --made "$made/package/packages"
 # Wine in a prefix of its own, its server kept up so that no helper of it
 # holds the program's pipes open after the program has ended.
-export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
 mkdir "$WINEPREFIX"
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 "$wineserver" -p </dev/null >/dev/null 2>&1
 "$wine64" wineboot -i </dev/null >/dev/null 2>&1
 python3 tests/program/test_package.py --windows --version "$version" --system Windows \
-    --processor x86_64 --made "$made/package-windows/packages" -- "$wine64"
+    --processor x86_64 --msi --made "$made/package-windows/packages" -- "$wine64"
 "$wineserver" -k
