@@ -157,7 +157,7 @@ set(CPACK_RPM_PACKAGE_GROUP Applications/Productivity)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1)
 # The same bytes from every build of a commit: the build time is the commit's
-# (SOURCE_DATE_EPOCH), as are the files' times (RpmStaging.cmake), and the
+# (SOURCE_DATE_EPOCH), as are the files' times (StagedFiles.cmake), and the
 # host is a fixed name. No debug package and no rpmbuild post-processing:
 # cpack has stripped the program, and the build host's tools may not know
 # its processor.
@@ -179,7 +179,7 @@ find_package(Python3 COMPONENTS Interpreter QUIET)
 set(CPACK_MEMBERSHIP_PYTHON ${Python3_EXECUTABLE})
 set(CPACK_MEMBERSHIP_NORMALISER ${packaging}/normalise_archive.py)
 set(CPACK_MEMBERSHIP_GENERATORS ${CPACK_GENERATOR})
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/RpmStaging.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/StagedFiles.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/NormaliseArchives.cmake
                              ${PROJECT_SOURCE_DIR}/cmake/WindowsInstaller.cmake
                              ${PROJECT_SOURCE_DIR}/cmake/WriteChecksums.cmake)

@@ -6,9 +6,9 @@
 # made that WriteChecksums.cmake reads next.
 #
 # The same bytes from every build of a commit, as the other packages: the
-# staged files, whose times go into the cabinet, and both tools' clocks are
-# set to the commit's time (faketime, in UTC), and the codes that would be
-# random are derived from what the package holds. The product code changes
+# staged files carry the commit's time into the cabinet (StagedFiles.cmake),
+# both tools' clocks are set to it (faketime, in UTC), and the codes that
+# would be random are derived from what the package holds. The product code changes
 # with the version, which a major upgrade needs; the package code with the
 # version and the files.
 if(NOT CPACK_GENERATOR STREQUAL "ZIP" OR NOT CPACK_MEMBERSHIP_WIXL)
@@ -32,9 +32,6 @@ set(installer "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
 file(MAKE_DIRECTORY "${work}")
 configure_file("${CPACK_MEMBERSHIP_WXS}" "${work}/membership.wxs" @ONLY)
 
-file(GLOB staged "${staged_folder}/*")
-execute_process(COMMAND touch -h -d "@$ENV{SOURCE_DATE_EPOCH}" ${staged}
-                COMMAND_ERROR_IS_FATAL ANY)
 string(TIMESTAMP commit_time "%Y-%m-%d %H:%M:%S" UTC) # SOURCE_DATE_EPOCH's
 set(at_commit_time ${CMAKE_COMMAND} -E env TZ=UTC
                    ${CPACK_MEMBERSHIP_FAKETIME} -f "@${commit_time}")
