@@ -1,7 +1,7 @@
-# Sourced by the CI jobs that make packages, to check them. Each is made twice, from
-# two fresh clones of the last commit at two paths, the second under another
-# umask, time zone and locale (what a builder could leak into an archive:
-# modes, times, order and words), and must come out the same.
+# Sourced by the CI jobs that make packages, to check them. Each is made
+# twice, from two fresh clones of the last commit at two paths, the second
+# under another umask, time zone and locale (what a builder could leak into
+# an archive: modes, times, order and words), and must come out the same.
 
 # package_twice SCRATCH PRESET...: makes each package workflow's packages in
 # SCRATCH/first and SCRATCH/second, prints their SHA256SUMS and fails unless
@@ -56,4 +56,22 @@ check_rpms() {
     report=$(rpmlint -c packaging/rpm/rpmlint.toml "$@" 2>&1 || true)
     printf '%s\n' "$report" | grep -v '^ *$'
     ! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
+}
+
+# package_version BUILD: the version the packages of a build folder carry.
+package_version() {
+    sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CPackConfig.cmake"
+}
+
+# expect_worked_example COMMAND...: runs COMMAND with the worked example's
+# entries as its input; fails unless its output ends with their dialogue.
+expect_worked_example() {
+    printf 'a\n6\nAnn\n' | "$@" | python3 -c '
+import sys
+sys.path.insert(0, "tests/program")
+from expected_output import WORKED_EXAMPLE_OUTPUT
+output = sys.stdin.buffer.read()
+if not output.endswith(WORKED_EXAMPLE_OUTPUT):
+    sys.exit(f"{sys.argv[1]} wrote {output[-300:]!r}")' "$*"
+    echo "$*: the worked example"
 }

@@ -19,7 +19,6 @@ ensure_packages cmake ninja-build python3 git file googletest qemu-user lintian 
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-worked_example=$'a\n6\nAnn\n'
 
 for processor in "${processors[@]}"; do
     echo "--- linux-$processor: every test under qemu"
@@ -34,8 +33,7 @@ done
 echo "--- the packages, twice, from two clones"
 package_twice "$scratch" "${processors[@]/#/package-linux-}"
 made=$scratch/first/build
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' \
-    "$made/package-linux-arm64/CPackConfig.cmake")
+version=$(package_version "$made/package-linux-arm64")
 for processor in "${processors[@]}"; do
     echo "--- package-linux-$processor: names, fields, files, the worked example"
     (cd "$made/package-linux-$processor/packages" && sha256sum -c SHA256SUMS)
@@ -50,20 +48,6 @@ echo "--- lintian and rpmlint"
 check_debs "$made"/package-linux-*/packages/*.deb
 check_rpms "$made"/package-linux-*/packages/*.rpm
 
-# run_installed ROOT: the program installed under ROOT, run under qemu.
-run_installed() {
-    local output
-    output=$(printf '%s' "$worked_example" | qemu-aarch64 "$1/usr/bin/membership")
-    python3 - "$output" <<'PYTHON'
-import sys
-sys.path.insert(0, "tests/program")
-from expected_output import WORKED_EXAMPLE_OUTPUT
-if (sys.argv[1] + "\n").encode() != WORKED_EXAMPLE_OUTPUT:
-    sys.exit(f"the installed program wrote {sys.argv[1]!r}")
-PYTHON
-    echo "$1/usr/bin/membership: the worked example"
-}
-
 echo "--- the arm64 .deb, installed into a private dpkg root"
 root=$scratch/dpkg-root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
@@ -71,11 +55,11 @@ touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --add-architecture arm64
 dpkg --root="$root" --force-script-chrootless -i "$made"/package-linux-arm64/packages/*.deb
 dpkg --root="$root" -L membership
-run_installed "$root"
+expect_worked_example qemu-aarch64 "$root/usr/bin/membership"
 
 echo "--- the arm64 .rpm, installed into a private rpm root"
 root=$scratch/rpm-root
 rpm --root "$root" --initdb
 rpm --root "$root" -i --nodeps --ignorearch "$made"/package-linux-arm64/packages/*.rpm
 rpm --root "$root" -ql membership
-run_installed "$root"
+expect_worked_example qemu-aarch64 "$root/usr/bin/membership"

@@ -17,21 +17,12 @@ ensure_packages cmake g++ ninja-build python3 git file binutils lintian rpm rpml
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-worked_example=$'a\n6\nAnn\n'
 
 echo "--- the README's run command, with the worked example piped in"
 run_command=$(readme_command "Build and run")
 echo "$run_command"
 [[ -n $run_command ]]
-printf '%s' "$worked_example" | bash -c "$run_command" >"$scratch/run-output"
-python3 - "$scratch/run-output" <<'PYTHON'
-import sys
-sys.path.insert(0, "tests/program")
-from expected_output import WORKED_EXAMPLE_OUTPUT
-output = open(sys.argv[1], "rb").read()
-if not output.endswith(WORKED_EXAMPLE_OUTPUT):
-    sys.exit(f"the run command's program wrote {output[-300:]!r}")
-PYTHON
+expect_worked_example bash -c "$run_command"
 
 echo "--- the release program: no shared library, no interpreter"
 program=build/release/src/membership
@@ -73,7 +64,7 @@ for binary in "$scratch"/membership-*-Linux-*/bin/membership "$scratch/deb/usr/b
 done
 # The names the packages must have: the Linux ones as this machine names its
 # processor; the Windows toolchain's is x86_64.
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$made/package/CPackConfig.cmake")
+version=$(package_version "$made/package")
 python3 tests/program/test_package.py --posix --version "$version" --system Linux \
     --processor "$(uname -m)" --debian-architecture "$(dpkg --print-architecture)" \
     --rpm-architecture "$(uname -m)" --made "$made/package/packages"
