@@ -4,7 +4,7 @@
 Alone in its session, and as a job of an interactive bash (job control needs a shell).
 With --windows, the Windows program as a person at a console meets it: in a console of
 the command interpreter's (under Wine, which draws it on the terminal), and its pause.
-Usage: test_terminal_run.py [--windows] COMMAND...
+Usage: test_terminal_run.py --posix|--windows COMMAND...
 COMMAND may start with an emulator (wine, qemu).
 """
 import array
@@ -26,10 +26,10 @@ import unittest
 
 from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
 
-ON_WINDOWS = sys.argv[1:2] == ["--windows"]
-COMMAND = sys.argv[2:] if ON_WINDOWS else sys.argv[1:]
-if not COMMAND:
+if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
     sys.exit(__doc__)
+PLATFORM, *COMMAND = sys.argv[1:]
+ON_WINDOWS = PLATFORM == "--windows"
 # On Windows, started by the command interpreter, as from a command prompt.
 PROGRAM = COMMAND[:-1] + ["cmd", "/c", COMMAND[-1]] if ON_WINDOWS else COMMAND
 PAUSE_PROMPT = b"Press any key to continue . . . "
