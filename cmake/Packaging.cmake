@@ -1,97 +1,52 @@
-# What `cmake --install` puts where, and the packages CPack makes of it:
-# on Linux a .tar.gz of the install tree and a .deb; on Windows a .zip of a
-# folder a Windows user can read.
-include(GNUInstallDirs)
+# The release packages CPack makes of the install tree (Install.cmake), all
+# of them or none: on Linux a .tar.gz, a .deb and, on the processors RPM
+# users run, an .rpm; on Windows a .zip and an .msi of the same folder. A
+# tool they need that is missing stops the configure with its Debian package.
+include(${CMAKE_CURRENT_LIST_DIR}/LinuxProcessors.cmake)
 
 set(MEMBERSHIP_MAINTAINER "The membership authors <membership@example.org>")
-set(packaging ${PROJECT_SOURCE_DIR}/packaging)
-set(staged ${PROJECT_BINARY_DIR}/packaging)
+set(CPACK_PACKAGE_VENDOR "The membership authors")
 
-if(WIN32)
-    # One folder: the program, and the licence and a README with CR LF line ends.
-    install(TARGETS membership RUNTIME DESTINATION .)
-    configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${staged}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-    configure_file(${packaging}/windows/README.txt ${staged}/README.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${staged}/LICENSE.txt ${staged}/README.txt DESTINATION .)
-    set(CPACK_GENERATOR ZIP)
-    # And an installer of the same files, where msitools and faketime are at
-    # hand: made after the .zip (see WindowsInstaller.cmake).
-    find_program(WIXL_EXECUTABLE wixl)
-    find_program(MSIBUILD_EXECUTABLE msibuild)
-    find_program(FAKETIME_EXECUTABLE faketime)
-    set(MEMBERSHIP_WINDOWS_INSTALLER OFF)
-    if(WIXL_EXECUTABLE AND MSIBUILD_EXECUTABLE AND FAKETIME_EXECUTABLE)
-        set(MEMBERSHIP_WINDOWS_INSTALLER ON)
-        set(CPACK_MEMBERSHIP_WXS ${packaging}/windows/membership.wxs.in)
-        set(CPACK_MEMBERSHIP_SUMMARY ${PROJECT_DESCRIPTION})
-        set(CPACK_MEMBERSHIP_WIXL ${WIXL_EXECUTABLE})
-        set(CPACK_MEMBERSHIP_MSIBUILD ${MSIBUILD_EXECUTABLE})
-        set(CPACK_MEMBERSHIP_FAKETIME ${FAKETIME_EXECUTABLE})
-    else()
-        message(STATUS "wixl, msibuild or faketime not found (Debian/Ubuntu: apt-get install "
-                       "wixl msitools faketime): no .msi")
+# membership_require_program(VARIABLE PROGRAM PACKAGE)
+function(membership_require_program variable program package)
+    find_program(${variable} ${program})
+    if(NOT ${variable})
+        message(FATAL_ERROR "The packages need ${program}: apt-get install ${package} "
+                            "(or configure with -DMEMBERSHIP_PACKAGES=OFF for none)")
     endif()
-else()
-    configure_file(${packaging}/membership.1.in ${staged}/membership.1 @ONLY)
-    install(TARGETS membership RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-    install(FILES ${staged}/membership.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
-    install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
-            COMPONENT documents)
-    set(CPACK_GENERATOR TGZ)
-endif()
-
-# membership_architecture(TABLE VARIABLE): sets VARIABLE to what TABLE, a
-# list of PROCESSOR=NAME, names the processor built for; to "" if nothing.
-function(membership_architecture table variable)
-    set(name "")
-    foreach(pair IN LISTS ${table})
-        if(pair MATCHES "^${CMAKE_SYSTEM_PROCESSOR}=(.+)$")
-            set(name ${CMAKE_MATCH_1})
-        endif()
-    endforeach()
-    set(${variable} "${name}" PARENT_SCOPE)
 endfunction()
 
-# On Linux, a .deb for every processor Debian names (from the table, else,
-# built for this machine, as dpkg names it), and an .rpm for those RPM users
-# run this on, where rpmbuild is at hand. The tests read both names.
-set(debian_architectures x86_64=amd64 AMD64=amd64 aarch64=arm64 arm64=arm64 armv7l=armhf
-                         riscv64=riscv64 i686=i386)
-set(rpm_architectures x86_64=x86_64 AMD64=x86_64 aarch64=aarch64 arm64=aarch64)
 set(MEMBERSHIP_DEBIAN_ARCHITECTURE "")
 set(MEMBERSHIP_RPM_ARCHITECTURE "")
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    membership_architecture(debian_architectures MEMBERSHIP_DEBIAN_ARCHITECTURE)
-    find_program(DPKG_EXECUTABLE dpkg)
-    if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE AND NOT CMAKE_CROSSCOMPILING AND DPKG_EXECUTABLE)
-        execute_process(COMMAND ${DPKG_EXECUTABLE} --print-architecture
-                        OUTPUT_VARIABLE MEMBERSHIP_DEBIAN_ARCHITECTURE
-                        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    # The .msi, of the .zip's files, comes after it (WindowsInstaller.cmake).
+    membership_require_program(CPACK_MEMBERSHIP_WIXL wixl wixl)
+    membership_require_program(CPACK_MEMBERSHIP_MSIBUILD msibuild msitools)
+    membership_require_program(CPACK_MEMBERSHIP_FAKETIME faketime faketime)
+    set(CPACK_MEMBERSHIP_WXS ${packaging}/windows/membership.wxs.in)
+    set(CPACK_MEMBERSHIP_SUMMARY ${PROJECT_DESCRIPTION})
+    # Never changes: Windows Installer knows every version by it.
+    set(CPACK_MEMBERSHIP_UPGRADE_CODE 6B1B3A47-8E2E-4C41-9B0E-2F4C5A0D9E11)
+    set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/WindowsInstaller.cmake)
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    membership_linux_processor(UNAME ${CMAKE_SYSTEM_PROCESSOR})
+    if(NOT MEMBERSHIP_DEBIAN)
+        message(FATAL_ERROR "No row for ${CMAKE_SYSTEM_PROCESSOR} in "
+                            "cmake/linux-processors.txt: its packages would have no names")
     endif()
-    if(NOT MEMBERSHIP_DEBIAN_ARCHITECTURE)
-        message(STATUS "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}: no .deb")
-    endif()
+    set(MEMBERSHIP_DEBIAN_ARCHITECTURE ${MEMBERSHIP_DEBIAN})
+    set(MEMBERSHIP_RPM_ARCHITECTURE ${MEMBERSHIP_RPM})
+    set(CPACK_GENERATOR TGZ DEB)
 
-    membership_architecture(rpm_architectures rpm_architecture)
-    find_program(RPMBUILD_EXECUTABLE rpmbuild)
-    if(rpm_architecture AND RPMBUILD_EXECUTABLE)
-        set(MEMBERSHIP_RPM_ARCHITECTURE ${rpm_architecture})
-    elseif(rpm_architecture)
-        message(STATUS "rpmbuild not found (Debian/Ubuntu: apt-get install rpm): no .rpm")
-    endif()
-endif()
-
-if(MEMBERSHIP_DEBIAN_ARCHITECTURE OR MEMBERSHIP_RPM_ARCHITECTURE)
     # Both install the manual page gzipped; -n: no name or time in its header.
-    find_program(GZIP_EXECUTABLE gzip REQUIRED)
+    membership_require_program(GZIP_EXECUTABLE gzip gzip)
     function(membership_gzip source destination)
         execute_process(COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${source}
                         OUTPUT_FILE ${destination} COMMAND_ERROR_IS_FATAL ANY)
     endfunction()
     membership_gzip(${staged}/membership.1 ${staged}/membership.1.gz)
-endif()
 
-if(MEMBERSHIP_DEBIAN_ARCHITECTURE)
     # A .deb holds Debian's forms of these instead: a gzipped manual page, the
     # licence as a machine-readable copyright file, the changelog in Debian's
     # format. Installed only into the .deb (component debian).
@@ -102,28 +57,31 @@ if(MEMBERSHIP_DEBIAN_ARCHITECTURE)
     string(REPLACE "\n\n" "\n.\n" terms "${terms}")
     string(REPLACE "\n" "\n " MEMBERSHIP_LICENSE_TERMS " ${terms}")
     configure_file(${packaging}/debian/copyright.in ${staged}/debian/copyright @ONLY)
-    membership_gzip(${packaging}/debian/changelog ${staged}/debian/changelog.gz)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${packaging}/debian/changelog)
+    membership_debian_changelog(${staged}/debian/changelog ${MEMBERSHIP_MAINTAINER})
+    membership_gzip(${staged}/debian/changelog ${staged}/debian/changelog.gz)
     install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
             COMPONENT debian EXCLUDE_FROM_ALL)
     install(FILES ${staged}/debian/copyright README.md ${staged}/debian/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
     install(FILES ${packaging}/debian/lintian-overrides DESTINATION share/lintian/overrides
             RENAME membership COMPONENT debian EXCLUDE_FROM_ALL)
-    list(APPEND CPACK_GENERATOR DEB)
-endif()
 
-if(MEMBERSHIP_RPM_ARCHITECTURE)
-    # The manual page gzipped, the README and the licence (component rpm).
-    install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-            COMPONENT rpm EXCLUDE_FROM_ALL)
-    install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
-            COMPONENT rpm EXCLUDE_FROM_ALL)
-    list(APPEND CPACK_GENERATOR RPM)
+    if(MEMBERSHIP_RPM_ARCHITECTURE)
+        # The manual page gzipped, the README, and the licence where RPM-based
+        # systems keep licences (component rpm).
+        membership_require_program(RPMBUILD_EXECUTABLE rpmbuild rpm)
+        install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+                COMPONENT rpm EXCLUDE_FROM_ALL)
+        install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT rpm EXCLUDE_FROM_ALL)
+        install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/licenses/${PROJECT_NAME}
+                COMPONENT rpm EXCLUDE_FROM_ALL)
+        list(APPEND CPACK_GENERATOR RPM)
+    endif()
+else()
+    message(FATAL_ERROR "Packages are made for Linux and Windows, not ${CMAKE_SYSTEM_NAME}")
 endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_VENDOR "The membership authors")
 set(CPACK_PACKAGE_CONTACT ${MEMBERSHIP_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "prices a membership at the console")
 # Lines of Debian's extended description: under 80 columns each.
@@ -153,14 +111,17 @@ set(CPACK_RPM_PACKAGE_SUMMARY "Prices a Brenmoor plan for a number of months at 
 set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_GROUP Applications/Productivity)
-# The manual page's folders belong to the system, not to this package.
+# A static program needs nothing: rpmbuild would still require the dynamic
+# loader's features (rtld(GNU_HASH)) of a static-pie one.
+set(CPACK_RPM_PACKAGE_AUTOREQ no)
+set(CPACK_RPM_USER_FILELIST "%license /usr/share/licenses/${PROJECT_NAME}/LICENSE")
+# These folders belong to the system, not to this package.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/share/man /usr/share/man/man1)
+    /usr/share/man /usr/share/man/man1 /usr/share/licenses)
 # The same bytes from every build of a commit: the build time is the commit's
-# (SOURCE_DATE_EPOCH), as are the files' times (StagedFiles.cmake), and the
-# host is a fixed name. No debug package and no rpmbuild post-processing:
-# cpack has stripped the program, and the build host's tools may not know
-# its processor.
+# (SOURCE_DATE_EPOCH), later file times are lowered to it, and the host is a
+# fixed name. No debug package and no rpmbuild post-processing: cpack has
+# stripped the program, and the build host's tools may not know its processor.
 string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
     "%define packager ${MEMBERSHIP_MAINTAINER}"
     "%define _buildhost reproducible"
@@ -175,12 +136,4 @@ string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
 configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
                ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
-find_package(Python3 COMPONENTS Interpreter QUIET)
-set(CPACK_MEMBERSHIP_PYTHON ${Python3_EXECUTABLE})
-set(CPACK_MEMBERSHIP_NORMALISER ${packaging}/normalise_archive.py)
-set(CPACK_MEMBERSHIP_GENERATORS ${CPACK_GENERATOR})
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/StagedFiles.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/NormaliseArchives.cmake
-                             ${PROJECT_SOURCE_DIR}/cmake/WindowsInstaller.cmake
-                             ${PROJECT_SOURCE_DIR}/cmake/WriteChecksums.cmake)
 include(CPack)

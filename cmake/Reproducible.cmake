@@ -3,11 +3,11 @@
 # machine that built them.
 
 # SOURCE_DATE_EPOCH (https://reproducible-builds.org/specs/source-date-epoch/):
-# the caller's, else the last commit's time, else the 1.0.0 release day.
+# the caller's, else the last commit's time, else the newest release's day.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(MEMBERSHIP_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
-    set(MEMBERSHIP_SOURCE_DATE_EPOCH 1796688000) # 2026-12-08T00:00:00Z
+    membership_epoch_of(${MEMBERSHIP_RELEASE_DATE} MEMBERSHIP_SOURCE_DATE_EPOCH)
     find_package(Git QUIET)
     if(Git_FOUND)
         execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct

@@ -2,22 +2,23 @@
 # .zip is made: makes membership-VERSION-Windows-x86_64.msi of the files the
 # .zip holds, from packaging/windows/membership.wxs.in, with msitools' wixl,
 # then adds with msibuild what wixl cannot write: the install folder on the
-# system PATH. The .msi goes beside the .zip, and into the list of packages
-# made that WriteChecksums.cmake reads next.
+# system PATH. The .msi goes beside the .zip.
 #
-# The same bytes from every build of a commit, as the other packages: the
-# staged files carry the commit's time into the cabinet (StagedFiles.cmake),
-# both tools' clocks are set to it (faketime, in UTC), and the codes that
-# would be random are derived from what the package holds. The product code changes
-# with the version, which a major upgrade needs; the package code with the
-# version and the files.
-if(NOT CPACK_GENERATOR STREQUAL "ZIP" OR NOT CPACK_MEMBERSHIP_WIXL)
+# The same bytes from every build of a commit, as the other packages: both
+# tools' clocks are set to the commit's time (faketime, in UTC), and so are
+# the files' own, which wixl copies into the cabinet and no setting of
+# CPack's reaches; the codes that would be random are derived from what the
+# package holds. The product code changes with the version, which a major
+# upgrade needs; the package code with the version and the files.
+if(NOT CPACK_GENERATOR STREQUAL "ZIP")
     return()
 endif()
 
 file(GLOB_RECURSE program "${CPACK_TEMPORARY_DIRECTORY}/*membership.exe")
 get_filename_component(staged_folder "${program}" DIRECTORY)
-set(namespace 6B1B3A47-8E2E-4C41-9B0E-2F4C5A0D9E11) # the upgrade code
+execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" membership.exe LICENSE.txt README.txt
+                WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
+set(namespace ${CPACK_MEMBERSHIP_UPGRADE_CODE})
 set(contents "${CPACK_PACKAGE_VERSION}")
 foreach(file IN ITEMS membership.exe LICENSE.txt README.txt)
     file(SHA256 "${staged_folder}/${file}" sum)
@@ -52,4 +53,3 @@ execute_process(COMMAND ${at_commit_time} ${CPACK_MEMBERSHIP_MSIBUILD} "${instal
     -s membership "${CPACK_PACKAGE_VENDOR}" "x64;1033" "{${package_code}}"
     COMMAND_ERROR_IS_FATAL ANY)
 
-list(APPEND CPACK_PACKAGE_FILES "${installer}")

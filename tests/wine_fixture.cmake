@@ -8,7 +8,6 @@ endif()
 add_test(NAME wine.start
     COMMAND /bin/sh -c [["$0" -p </dev/null >/dev/null 2>&1; "$1" wineboot -i </dev/null >/dev/null 2>&1]] ${WINESERVER_EXECUTABLE} ${WINE64_EXECUTABLE})
 add_test(NAME wine.stop COMMAND ${WINESERVER_EXECUTABLE} -k)
-set_tests_properties(wine.start wine.stop PROPERTIES
-    ENVIRONMENT "WINEPREFIX=${WINE_PREFIX_DIR};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=")
+set_tests_properties(wine.start wine.stop PROPERTIES ENVIRONMENT "${MEMBERSHIP_WINE_ENVIRONMENT}")
 set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)

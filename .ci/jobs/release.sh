@@ -1,22 +1,34 @@
 #!/usr/bin/env bash
-# What a person downloads. The README's run command, exactly as written, on
-# the worked example; the program needs no shared library and carries the
-# protections the README lists; the packages made twice, from two fresh
-# clones of this commit at two paths, the second under another umask, time
-# zone and locale, give the same bytes; lintian finds nothing in the .deb;
-# the program in each package is stripped and runs the worked example (the
-# Windows one under Wine). The clones are of the last commit: uncommitted
-# changes are not in it.
+# The release as packaging/release makes it, from two fresh clones of the
+# last commit at two paths, the second under another umask, time zone and
+# locale: the same SHA256SUMS twice. Then what a person downloads: lintian
+# and rpmlint find nothing; each .deb installs into a dpkg root and each
+# .rpm into an empty rpm root (no --nodeps), where rpm -V finds all as
+# packed; each installed program runs the worked example (under qemu where
+# foreign); the x86-64 program carries the protections the README lists.
+# And the README's run command, as written, runs the worked example.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
 source .ci/readme.sh
-source .ci/package_checks.sh
-ensure_packages cmake g++ ninja-build python3 git file binutils lintian rpm rpmlint \
-    g++-mingw-w64-x86-64-posix wine64 wixl msitools faketime
+# shellcheck disable=SC2046 # one package a word
+ensure_packages $(packaging/release --packages) lintian rpmlint file binutils
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+
+# expect_worked_example COMMAND...: runs COMMAND with the worked example's
+# entries as its input; fails unless its output ends with their dialogue.
+expect_worked_example() {
+    printf 'a\n6\nAnn\n' | "$@" | python3 -c '
+import sys
+sys.path.insert(0, "tests/program")
+from expected_output import WORKED_EXAMPLE_OUTPUT
+output = sys.stdin.buffer.read()
+if not output.endswith(WORKED_EXAMPLE_OUTPUT):
+    sys.exit(f"{sys.argv[1]} wrote {output[-300:]!r}")' "$*"
+    echo "$*: the worked example"
+}
 
 echo "--- the README's run command, with the worked example piped in"
 run_command=$(readme_command "Build and run")
@@ -24,58 +36,56 @@ echo "$run_command"
 [[ -n $run_command ]]
 expect_worked_example bash -c "$run_command"
 
-echo "--- the release program: no shared library, no interpreter"
-program=build/release/src/membership
-file "$program"
-readelf -d "$program"
-if readelf -d "$program" | grep -q NEEDED || readelf -l "$program" | grep -q INTERP; then
-    echo "the release program needs a shared library" >&2
-    exit 1
-fi
+echo "--- packaging/release, twice, from two clones"
+for clone in first second; do
+    git clone --quiet "$PWD" "$scratch/$clone"
+done
+(cd "$scratch/first" && packaging/release)
+(cd "$scratch/second" && umask 077 && TZ=Pacific/Chatham LANG=de_DE.UTF-8 LC_ALL=C.UTF-8 \
+    packaging/release >"$scratch/second.log" 2>&1) || { cat "$scratch/second.log"; exit 1; }
+diff "$scratch/first/dist/SHA256SUMS" "$scratch/second/dist/SHA256SUMS"
+echo "the second clone's release: the same SHA256SUMS"
+dist=$scratch/first/dist
+(cd "$dist" && sha256sum --check SHA256SUMS)
 
-echo "--- the release program's protections, as the README lists them"
-# Position-independent; relocations read-only once bound at start-up (full
-# RELRO); a stack that is not executable; stack protector canaries.
-headers=$(readelf -hlW "$program" && readelf -dW "$program" && nm "$program")
+echo "--- the shipped x86-64 program's protections, as the README lists them"
+# Position-independent, with no interpreter and no shared library; relocations
+# read-only once bound at start-up (full RELRO); a stack that is not
+# executable; stack protector canaries.
+program=$scratch/first/build/package/src/membership
+headers=$(readelf -hldW "$program" && nm "$program")
 for required in 'Type: +DYN' 'GNU_RELRO' 'GNU_STACK .* RW +0x' 'Flags: NOW PIE' '__stack_chk_fail'; do
     grep -Eq "$required" <<<"$headers" || { echo "not in the program: $required" >&2; exit 1; }
 done
-echo "PIE, full RELRO, non-executable stack, stack protector: all there"
-
-echo "--- the packages, twice, from two clones"
-package_twice "$scratch" package package-windows
-made=$scratch/first/build
-(cd "$made/package/packages" && sha256sum -c SHA256SUMS)
-(cd "$made/package-windows/packages" && sha256sum -c SHA256SUMS)
+if grep -Eq 'NEEDED|INTERP' <<<"$headers"; then
+    echo "the program needs a shared library or a loader" >&2
+    exit 1
+fi
+echo "static-pie, full RELRO, non-executable stack, stack protector: all there"
 
 echo "--- lintian and rpmlint"
-check_debs "$made"/package/packages/*.deb
-check_rpms "$made"/package/packages/*.rpm
+report=$(lintian --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'running with root privileges' ||
+    true)
+[[ -z $report ]] || { printf '%s\n' "$report"; exit 1; }
+echo "lintian: nothing to report"
+report=$(rpmlint -c packaging/rpm/rpmlint.toml "$dist"/*.rpm 2>&1 || true)
+printf '%s\n' "$report" | grep -v '^ *$'
+! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
 
-echo "--- each package's program: stripped, and the worked example"
-for archive in "$made"/package/packages/*.tar.gz; do tar -xzf "$archive" -C "$scratch"; done
-dpkg-deb -x "$made"/package/packages/*.deb "$scratch/deb"
-python3 -m zipfile -e "$made"/package-windows/packages/*.zip "$scratch"
-for binary in "$scratch"/membership-*-Linux-*/bin/membership "$scratch/deb/usr/bin/membership" \
-    "$scratch"/membership-*-Windows-*/membership.exe; do
-    description=$(file -b "$binary")
-    echo "$binary: $description"
-    [[ $description == *stripped* && $description != *"not stripped"* ]]
-done
-# The names the packages must have: the Linux ones as this machine names its
-# processor; the Windows toolchain's is x86_64.
-version=$(package_version "$made/package")
-python3 tests/program/test_package.py --posix --version "$version" --system Linux \
-    --processor "$(uname -m)" --debian-architecture "$(dpkg --print-architecture)" \
-    --rpm-architecture "$(uname -m)" --made "$made/package/packages"
-# Wine in a prefix of its own, its server kept up so that no helper of it
-# holds the program's pipes open after the program has ended.
-export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
-mkdir "$WINEPREFIX"
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-"$wineserver" -p </dev/null >/dev/null 2>&1
-"$wine64" wineboot -i </dev/null >/dev/null 2>&1
-python3 tests/program/test_package.py --windows --version "$version" --system Windows \
-    --processor x86_64 --msi --made "$made/package-windows/packages" -- "$wine64"
-"$wineserver" -k
+echo "--- each package installed, and its program on the worked example"
+while read -r _ debian _ uname qemu rpm; do
+    run=()
+    [[ $qemu == - ]] || run=("$qemu")
+    root=$scratch/dpkg-$debian
+    mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+    touch "$root/var/lib/dpkg/status"
+    dpkg --root="$root" --add-architecture "$debian"
+    dpkg --root="$root" --force-script-chrootless -i "$dist"/membership_*_"$debian".deb >/dev/null
+    expect_worked_example "${run[@]}" "$root/usr/bin/membership"
+    [[ $rpm != - ]] || continue
+    root=$scratch/rpm-$rpm
+    rpm --root "$root" --initdb
+    rpm --root "$root" -i --ignorearch "$dist"/membership-*-1."$rpm".rpm
+    rpm --root "$root" -V membership
+    expect_worked_example "${run[@]}" "$root/usr/bin/membership"
+done < <(grep -v '^#' cmake/linux-processors.txt)

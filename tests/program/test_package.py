@@ -3,17 +3,14 @@
 
 Usage: test_package.py --posix|--windows --version V --system S --processor P
                        [--debian-architecture A] [--rpm-architecture A] [--msi]
-                       (--cpack CPACK CPACK_CONFIG | --made DIRECTORY) [-- EMULATOR...]
---made tries the packages already made in DIRECTORY instead. The names the
-packages must have come from the version, system, processor and Debian and
-RPM architectures; a .deb or .rpm is expected only where its architecture
-is given, a Windows .msi only with --msi. Beside the packages, SHA256SUMS
-must list each one's sum. With cpack and Wine at hand, the .msi is also
-installed, upgraded from an older version and removed again.
+                       --cpack CPACK CPACK_CONFIG [-- EMULATOR...]
+The names the packages must have come from the version, system, processor
+and Debian and RPM architectures; a .deb or .rpm is expected only where its
+architecture is given, a Windows .msi only with --msi. Under Wine, the .msi
+is also installed, upgraded from an older version and removed again.
 """
 import argparse
 import gzip
-import hashlib
 import io
 import os
 import pathlib
@@ -44,9 +41,7 @@ def parse_arguments():
     parser.add_argument("--debian-architecture")
     parser.add_argument("--rpm-architecture")
     parser.add_argument("--msi", action="store_true")
-    source = parser.add_mutually_exclusive_group(required=True)
-    source.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"))
-    source.add_argument("--made", type=pathlib.Path, metavar="DIRECTORY")
+    parser.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"), required=True)
     return parser.parse_args(arguments), emulator
 
 
@@ -65,8 +60,9 @@ DEBIAN = (["usr/bin/membership", "usr/share/doc/membership/README.md",
            "usr/share/doc/membership/changelog.gz", "usr/share/doc/membership/copyright",
            "usr/share/lintian/overrides/membership", "usr/share/man/man1/membership.1.gz"],
           "usr/bin/membership")
-RPM = (["usr/bin/membership", "usr/share/doc/membership/LICENSE",
-        "usr/share/doc/membership/README.md", "usr/share/man/man1/membership.1.gz"],
+RPM_LICENSE = "usr/share/licenses/membership/LICENSE"
+RPM = (["usr/bin/membership", "usr/share/doc/membership/README.md", RPM_LICENSE,
+        "usr/share/man/man1/membership.1.gz"],
        "usr/bin/membership")
 
 
@@ -83,12 +79,11 @@ def expected_packages():
 
 
 def make_packages(directory):
-    """The folder of the packages to try: made by cpack into `directory`, or made already."""
-    if ARGUMENTS.made is None:
-        cpack, config = ARGUMENTS.cpack
-        subprocess.run([cpack, "--config", config, "-B", str(directory)], check=True,
-                       stdout=subprocess.DEVNULL)
-    return ARGUMENTS.made or directory
+    """Makes the packages with cpack into `directory`; returns the folder they are in."""
+    cpack, config = ARGUMENTS.cpack
+    subprocess.run([cpack, "--config", config, "-B", str(directory)], check=True,
+                   stdout=subprocess.DEVNULL)
+    return directory
 
 
 def debian_member(package, prefix):
@@ -159,18 +154,11 @@ class Packages(unittest.TestCase):
         cls.addClassCleanup(scratch.cleanup)
         cls.scratch = pathlib.Path(scratch.name)
         cls.folder = make_packages(cls.scratch / "packages")
-        cls.packages = {path.name: path for path in cls.folder.iterdir()
-                        if path.is_file() and path.name != "SHA256SUMS"}
+        cls.packages = {path.name: path for path in cls.folder.iterdir() if path.is_file()}
         cls.expected = expected_packages()
 
     def test_the_packages_named_for_version_system_and_processor(self):
         self.assertEqual(sorted(self.packages), sorted(self.expected))
-
-    def test_sha256sums_lists_each_package_with_its_sum(self):
-        listed = (self.folder / "SHA256SUMS").read_text()
-        self.assertEqual(listed, "".join(
-            f"{hashlib.sha256(self.packages[name].read_bytes()).hexdigest()}  {name}\n"
-            for name in sorted(self.packages)))
 
     def test_each_package_holds_its_files_and_runs_the_worked_example(self):
         for name, (files, program) in self.expected.items():
@@ -198,38 +186,49 @@ class Packages(unittest.TestCase):
         if ARGUMENTS.rpm_architecture is None:
             self.skipTest("no .rpm for this system")
         package = self.packages[f"membership-{VERSION}-1.{ARGUMENTS.rpm_architecture}.rpm"]
-        header = subprocess.run(["rpm", "-qp", "--queryformat", "%{NAME} %{VERSION} %{ARCH}",
-                                 str(package)], capture_output=True, text=True, check=True)
-        self.assertEqual(header.stdout, f"membership {VERSION} {ARGUMENTS.rpm_architecture}")
+        query = lambda *what: subprocess.run(["rpm", "-qp", *what, str(package)], capture_output=True,
+                                             text=True, check=True).stdout.split("\n")
+        self.assertEqual(query("--queryformat", "%{NAME} %{VERSION} %{ARCH}"),
+                         [f"membership {VERSION} {ARGUMENTS.rpm_architecture}"])
+        # A static program needs nothing: rpm's own features alone.
+        self.assertEqual([need for need in query("--requires") if need and
+                          not need.startswith("rpmlib(")], [])
+        self.assertEqual(query("--licensefiles"), ["/" + RPM_LICENSE, ""])
 
     def test_msi_replaces_an_older_version_and_uninstalls_without_a_trace(self):
-        if not (ARGUMENTS.msi and ARGUMENTS.cpack and EMULATOR):
-            self.skipTest("needs the .msi, cpack to make an older one, and Wine")
+        if not (ARGUMENTS.msi and EMULATOR):
+            self.skipTest("needs the .msi and Wine")
         wine = Wine()
         older, newer = self.make_older_msi(), self.packages[BASE_NAME + ".msi"]
         self.addCleanup(wine.uninstall_if_installed, newer, older)
         path_before = wine.system_path()
-        folder = wine.prefix / "drive_c" / "Program Files" / "membership"
+        # Where the older version was installed: the default, and a folder of an
+        # administrator's choosing, which the newer version must go into too.
+        cases = [("Program Files", None, "C:\\Program Files\\membership"),
+                 ("a chosen folder", "C:\\tools\\membership", "C:\\tools\\membership")]
+        for what, chosen, windows_folder in cases:
+            with self.subTest(what):
+                folder = wine.prefix / "drive_c" / windows_folder[3:].replace("\\", "/")
+                wine.install(older, *([f"INSTALLDIR={chosen}"] if chosen else []))
+                self.assertEqual(wine.installed_versions(), [OLDER_VERSION])
+                wine.install(newer)
+                self.assertEqual(wine.installed_versions(), [VERSION],
+                                 "the older version was not replaced")
+                self.assertEqual(sorted(path.name for path in folder.iterdir()),
+                                 ["LICENSE.txt", "README.txt", "membership.exe"])
+                shortcut = wine.start_menu_shortcut()
+                self.assertIsNotNone(shortcut, "no Start-menu shortcut")
+                self.assertIn(windows_folder.encode() + rb"\membership.exe", shortcut.read_bytes())
+                self.assertEqual(wine.system_path(), windows_folder + "\\;" + path_before)
+                # From any folder, through PATH, as at a command prompt.
+                done = wine.run("cmd", "/c", "membership", given=WORKED_EXAMPLE_INPUT)
+                self.assertEqual(split_windows_output(done.stdout)[0], WORKED_EXAMPLE_OUTPUT)
 
-        wine.install(older)
-        self.assertEqual(wine.installed_versions(), [OLDER_VERSION])
-        wine.install(newer)
-        self.assertEqual(wine.installed_versions(), [VERSION], "the older version was not replaced")
-        self.assertEqual(sorted(path.name for path in folder.iterdir()),
-                         ["LICENSE.txt", "README.txt", "membership.exe"])
-        shortcut = wine.start_menu_shortcut()
-        self.assertIsNotNone(shortcut, "no Start-menu shortcut")
-        self.assertIn(rb"C:\Program Files\membership\membership.exe", shortcut.read_bytes())
-        self.assertEqual(wine.system_path(), "C:\\Program Files\\membership\\;" + path_before)
-        # From any folder, through PATH, as at a command prompt.
-        done = wine.run("cmd", "/c", "membership", given=WORKED_EXAMPLE_INPUT)
-        self.assertEqual(split_windows_output(done.stdout)[0], WORKED_EXAMPLE_OUTPUT)
-
-        wine.uninstall(newer)
-        self.assertEqual(wine.installed_versions(), [])
-        self.assertFalse(folder.exists(), "the install folder is left")
-        self.assertIsNone(wine.start_menu_shortcut(), "the shortcut is left")
-        self.assertEqual(wine.system_path(), path_before)
+                wine.uninstall(newer)
+                self.assertEqual(wine.installed_versions(), [])
+                self.assertFalse(folder.exists(), "the install folder is left")
+                self.assertIsNone(wine.start_menu_shortcut(), "the shortcut is left")
+                self.assertEqual(wine.system_path(), path_before)
 
     def make_older_msi(self):
         """The .msi of the same files as an older version, as cpack makes it given that number."""
@@ -271,17 +270,18 @@ class Wine:
         return subprocess.run(EMULATOR + list(command), input=given, capture_output=True,
                               timeout=120, check=False)
 
-    def msiexec(self, action, package):
+    def msiexec(self, action, package, *properties):
         """Runs msiexec, quietly. Its output is not read: helpers it starts would hold a pipe
         open for seconds after it has ended. A Unix path would read as an option: drive Z:
         is the Unix root."""
         return subprocess.run(EMULATOR + ["msiexec", action,
-                                          "Z:" + str(package).replace("/", "\\"), "/qn"],
+                                          "Z:" + str(package).replace("/", "\\"), *properties,
+                                          "/qn"],
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120, check=False).returncode
 
-    def install(self, package):
-        if self.msiexec("/i", package) != 0:
+    def install(self, package, *properties):
+        if self.msiexec("/i", package, *properties) != 0:
             raise AssertionError(f"msiexec could not install {package.name}")
 
     def uninstall(self, package):
@@ -311,32 +311,6 @@ class Wine:
 
     def start_menu_shortcut(self):
         return next((self.prefix / "drive_c").glob("**/Start Menu/Programs/membership.lnk"), None)
-
-
-NORMALISER = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "normalise_archive.py"
-
-
-def ar_member(name, data):
-    return b"%-16s%-12d%-6d%-6d%-8s%-10d`\n" % (name, 0, 0, 0, b"100644", len(data)) + data + (
-        b"\n" if len(data) % 2 else b"")
-
-
-class Normaliser(unittest.TestCase):
-    def test_refuses_what_it_cannot_make_reproducible(self):
-        cases = [
-            ("not an ar archive", b"PK\x03\x04"),
-            ("a member it does not know", b"!<arch>\n" + ar_member(b"debian-binary", b"2.0\n") +
-             ar_member(b"_gpgbuilder", b"signed at 12:00 by root")),
-        ]
-        for what, packed in cases:
-            with self.subTest(what), tempfile.TemporaryDirectory() as scratch:
-                package = pathlib.Path(scratch) / "membership.deb"
-                package.write_bytes(packed)
-                done = subprocess.run([sys.executable, str(NORMALISER), "0", str(package)],
-                                      capture_output=True, check=False)
-                self.assertNotEqual(done.returncode, 0, "the normaliser took it")
-                self.assertIn(str(package).encode(), done.stderr)
-                self.assertEqual(package.read_bytes(), packed)
 
 
 if __name__ == "__main__":
