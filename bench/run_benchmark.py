@@ -4,9 +4,10 @@
 Startup: the worked example (a, 6, Ann) through the shipped program, the same
 sources linked dynamically, and a static C program that writes the same output
 with one write(), in alternating runs; the median of each and its ratio to the
-C program. Each is timed as packages ship programs: a stripped copy. Throughput: the shipped program on a 64 MiB name and on 48 MiB of
-blank lines before the month count; the median time and the peak memory
-(/usr/bin/time -f %M: a child of Python would count Python's own).
+C program. Each is timed as packages ship programs: a stripped copy.
+Throughput: the shipped program on a 64 MiB name and on 48 MiB of blank lines
+before the month count; the median time and the peak memory (/usr/bin/time -f
+%M: a child of Python would count Python's own).
 
 Usage: python3 bench/run_benchmark.py [--runs N]
 """
@@ -46,9 +47,12 @@ def run_once(program, input_path, output_path=os.devnull):
     taken = os.open(output_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     try:
         started = time.perf_counter()
-        pid = os.posix_spawn(program, [program], {},
-                             file_actions=[(os.POSIX_SPAWN_DUP2, given, 0),
-                                           (os.POSIX_SPAWN_DUP2, taken, 1)])
+        pid = os.posix_spawn(
+            program,
+            [program],
+            {},
+            file_actions=[(os.POSIX_SPAWN_DUP2, given, 0), (os.POSIX_SPAWN_DUP2, taken, 1)],
+        )
         _, status = os.waitpid(pid, 0)
         wall = time.perf_counter() - started
     finally:
@@ -62,8 +66,12 @@ def run_once(program, input_path, output_path=os.devnull):
 def peak_kib(program, input_path, scratch):
     report = os.path.join(scratch, "peak")
     with open(input_path, "rb") as given:
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, program], stdin=given,
-                       stdout=subprocess.DEVNULL, check=True)
+        subprocess.run(
+            ["/usr/bin/time", "-f", "%M", "-o", report, program],
+            stdin=given,
+            stdout=subprocess.DEVNULL,
+            check=True,
+        )
     with open(report, encoding="ascii") as peak:
         return int(peak.read().split()[-1])
 
@@ -90,8 +98,9 @@ def stripped_copy(program, scratch):
 
 def startup(scratch, runs):
     input_path = write_input(scratch, WORKED_EXAMPLE)
-    programs = {label: stripped_copy(program, scratch)
-                for label, program in STARTUP_PROGRAMS.items()}
+    programs = {
+        label: stripped_copy(program, scratch) for label, program in STARTUP_PROGRAMS.items()
+    }
     outputs = {output_of(program, input_path, scratch) for program in programs.values()}
     if len(outputs) != 1:
         sys.exit(f"the programs disagree on the worked example: {outputs}")
@@ -99,7 +108,7 @@ def startup(scratch, runs):
     labels = list(programs)
     for index in range(runs):
         # A different program goes first in each round, so none is favoured.
-        for label in labels[index % len(labels):] + labels[:index % len(labels)]:
+        for label in labels[index % len(labels) :] + labels[: index % len(labels)]:
             samples[label].append(run_once(programs[label], input_path))
     floor = statistics.median(samples["C, one write()"])
     print(f"startup, the worked example: median of {runs} alternating runs each")

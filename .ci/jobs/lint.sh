@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# clang-format (enforced), clang-tidy and cppcheck over every C++ file; any
-# finding fails the job.
+# clang-format (enforced), clang-tidy and cppcheck over every C++ file, the
+# POSIX code compiled with only what POSIX.1-2008 declares, and black and
+# flake8 over every Python file; any finding fails the job.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
-ensure_packages clang-format clang-tidy cppcheck clang libgtest-dev cmake ninja-build python3 ||
+ensure_packages clang-format clang-tidy cppcheck clang libgtest-dev cmake ninja-build python3 \
+    python3-pexpect black flake8 ||
     exit 1
 
 status=0
@@ -29,5 +31,16 @@ echo "cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++17 --language=c++ \
     --library=googletest --inline-suppr --error-exitcode=1 --quiet \
     -I src src tests/unit fuzz bench || status=1
+
+echo "POSIX.1-2008 alone (glibc's extensions hidden)"
+for source in src/main.cpp src/platform/console_pause_posix.cpp src/platform/descriptor_buffers.cpp; do
+    g++ -std=c++17 -U_GNU_SOURCE -D_POSIX_C_SOURCE=200809L -Werror -Wall -Wextra -Isrc \
+        -fsyntax-only "$source" || status=1
+done
+
+mapfile -t python < <(git ls-files '*.py')
+echo "black and flake8: ${#python[@]} files"
+black --check --quiet "${python[@]}" || status=1
+flake8 "${python[@]}" || status=1
 
 exit "$status"

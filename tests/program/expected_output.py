@@ -1,10 +1,12 @@
 """What the program writes, shared by the process-level tests."""
 
-MENU = (b" Brenmoor Menu \n"
-        b" A. Adult membership\n"
-        b" B. Child membership\n"
-        b" C. Senior membership\n"
-        b" D. Family memmbership\n")
+MENU = (
+    b" Brenmoor Menu \n"
+    b" A. Adult membership\n"
+    b" B. Child membership\n"
+    b" C. Senior membership\n"
+    b" D. Family memmbership\n"
+)
 PROMPTS = b"Enter your choice: Enter How many Months? Enter Your Name? "
 WORKED_EXAMPLE_INPUT = b"a\n6\nAnn\n"
 WORKED_EXAMPLE_RESULT = b"Ann The Total Charge is $ 240.00\n"

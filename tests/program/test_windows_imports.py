@@ -17,8 +17,9 @@ SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
 
 def imported_dlls(executable):
-    dump = subprocess.run([OBJDUMP, "-p", executable], capture_output=True, text=True,
-                          check=True).stdout
+    dump = subprocess.run(
+        [OBJDUMP, "-p", executable], capture_output=True, text=True, check=True
+    ).stdout
     return {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
 
 
