@@ -1,6 +1,6 @@
 #include "console_pause.hpp"
-#include "signal_forwarding.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -10,12 +10,92 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
-// one: prompt, wait for a single key without echo, then end the line. The
-// terminal is put back before any signal takes effect (see SignalForwarding).
+// one: prompt, wait for a single key without echo, then end the line.
+//
+// While the terminal is in key mode, each signal that would end or stop the
+// process runs a handler that puts the terminal back and then lets the
+// signal take its default action, wherever it arrives: in the wait, or in a
+// write of the prompt that cannot go through. Only a continue comes back to
+// the wait, which then takes the terminal again.
+
+namespace {
+
+// The terminal's settings before the pause: what the handlers put back, so
+// the one thing they share with the code they interrupt. Set before they are
+// installed.
+termios settingsBefore{};
+
+// Async-signal-safe. Never stops the process, even in the background:
+// SIGTTOU is held back meanwhile. What is left of a key is dropped, so that
+// none of it reaches the shell.
+void putTerminalBack() noexcept
+{
+    sigset_t terminalOutput{};
+    sigemptyset(&terminalOutput);
+    sigaddset(&terminalOutput, SIGTTOU);
+    sigset_t maskBefore{};
+    pthread_sigmask(SIG_BLOCK, &terminalOutput, &maskBefore);
+    while (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) != 0 && errno == EINTR) {
+    }
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+}
+
+// The type is named as the function is, so it always needs its "struct".
+using SignalAction = struct sigaction;
+
+// A handler installed so runs once: inside it the action is the default
+// again. Nested, the signal is not held back while it runs either.
+constexpr int kOnce = static_cast<int>(SA_RESETHAND);
+constexpr int kOnceNested = static_cast<int>(SA_RESETHAND | SA_NODEFER);
+
+void setAction(int number, void (*handler)(int), int flags) noexcept
+{
+    SignalAction action{};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a continue must end the wait.
+    action.sa_flags = flags;
+    sigaction(number, &action, nullptr);
+}
+
+extern "C" {
+
+// Installed to run once, so the action is the default again here. The
+// signal, held back while this runs, takes it as soon as this returns: the
+// process ends by it, with a core dump where the system makes one, and a
+// fault of the program's own recurs where it happened.
+void endByDefault(int number)
+{
+    const int savedErrno = errno;
+    putTerminalBack();
+    static_cast<void>(raise(number));
+    errno = savedErrno;
+}
+
+// Installed to run once, nested: SIGTSTP stops the process here. Continued, or never stopped (an
+// orphaned group, which no shell could continue), it is caught again, and the wait is told to take
+// the terminal again as after any continue.
+void stopByDefault(int number)
+{
+    const int savedErrno = errno;
+    putTerminalBack();
+    static_cast<void>(raise(number));
+    setAction(number, stopByDefault, kOnceNested);
+    static_cast<void>(raise(SIGCONT));
+    errno = savedErrno;
+}
+
+// Its work is done by arriving: it interrupts the wait.
+void noteContinue(int /*number*/) {}
+}
+
+} // namespace
 
 namespace membership {
 namespace {
@@ -27,35 +107,110 @@ constexpr std::string_view kPausePrompt = "Press any key to continue . . . ";
 // part of it, or as a repeat of a held key, and dropped with it.
 constexpr std::chrono::milliseconds kKeyWindow{50};
 
+// The signals whose default action ends the process, besides the real-time
+// ones. Those the C library keeps for itself (32 and 33 with glibc) cannot
+// be caught.
+constexpr std::array kEndingSignals{
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS, SIGFPE,  SIGUSR1,   SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGSYS, SIGPROF, SIGVTALRM,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+// While it lives, the handlers above replace the default actions of the
+// ending signals, SIGTSTP and SIGCONT (one ignored or handled is left so),
+// and SIGCONT is held back but in the wait. Once it is gone, every action
+// and the signal mask are as they were.
+class PauseSignals
+{
+public:
+    PauseSignals() noexcept
+    {
+        sigemptyset(&taken_);
+        for (const int number : kEndingSignals) {
+            take(number, endByDefault, kOnce);
+        }
+#ifdef SIGRTMIN
+        for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) {
+            take(number, endByDefault, kOnce);
+        }
+#endif
+        take(SIGTSTP, stopByDefault, kOnceNested);
+        take(SIGCONT, noteContinue, 0);
+        sigset_t continueSignal{};
+        sigemptyset(&continueSignal);
+        sigaddset(&continueSignal, SIGCONT);
+        pthread_sigmask(SIG_BLOCK, &continueSignal, &maskBefore_);
+        waitMask_ = maskBefore_;
+        sigdelset(&waitMask_, SIGCONT);
+    }
+    PauseSignals(const PauseSignals&) = delete;
+    PauseSignals& operator=(const PauseSignals&) = delete;
+    PauseSignals(PauseSignals&&) = delete;
+    PauseSignals& operator=(PauseSignals&&) = delete;
+    ~PauseSignals()
+    {
+        for (int number = 1; number <= highestTaken_; ++number) {
+            if (sigismember(&taken_, number) == 1) {
+                setAction(number, SIG_DFL, 0);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &maskBefore_, nullptr);
+    }
+
+    // The mask before, which lets SIGCONT through: the wait's.
+    [[nodiscard]] const sigset_t& waitMask() const noexcept
+    {
+        return waitMask_;
+    }
+
+private:
+    void take(int number, void (*handler)(int), int flags) noexcept
+    {
+        SignalAction current{};
+        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            setAction(number, handler, flags);
+            sigaddset(&taken_, number);
+            highestTaken_ = std::max(highestTaken_, number);
+        }
+    }
+
+    sigset_t taken_{};
+    int highestTaken_ = 0;
+    sigset_t maskBefore_{};
+    sigset_t waitMask_{};
+};
+
 // One key at a time, no echo; signal keys such as Ctrl-C keep working. From
 // a background job this stops the process (SIGTTOU) until it is brought to
 // the foreground, as other terminal programs do.
-bool enterKeyMode(const termios& original)
+void enterKeyMode()
 {
-    termios keyMode = original;
+    termios keyMode = settingsBefore;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
-    return tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0;
+    static_cast<void>(tcsetattr(STDIN_FILENO, TCSANOW, &keyMode));
 }
 
-// Puts the settings back and drops what is left of the key, so that none of
-// it reaches the shell. Never stops the process, even in the background:
-// SIGTTOU is held back meanwhile.
-bool restoreTerminal(const termios& original)
+// Only a key pressed after the prompt ends the pause: what was typed ahead
+// is dropped, so it never reaches the shell either.
+void dropTypedAhead()
 {
-    sigset_t terminalOutput{};
-    sigemptyset(&terminalOutput);
-    sigaddset(&terminalOutput, SIGTTOU);
-    sigset_t previousMask{};
-    pthread_sigmask(SIG_BLOCK, &terminalOutput, &previousMask);
-    int result = 0;
-    do {
-        result = tcsetattr(STDIN_FILENO, TCSANOW, &original);
-    } while (result != 0 && errno == EINTR);
     static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    return result == 0;
+}
+
+// Back from a stop, the prompt is written again over its own line.
+void writePrompt(std::ostream& output, bool again)
+{
+    output << (again ? "\r" : "") << kPausePrompt << std::flush;
 }
 
 ssize_t readTerminal(std::array<char, 64>& bytes)
@@ -90,83 +245,44 @@ void consumeKey()
     }
 }
 
-// Waits for a key, consumed whole, or for a forwarded signal. Returns the
-// signals that arrived; none once a key has been consumed (or the terminal
-// can no longer be read).
-ArrivedSignals waitForKeyOrSignal(const SignalForwarding& forwarding)
+// Waits for a key and consumes it whole. False when a continue came first:
+// the terminal must be taken again. SIGCONT gets through only here, so none
+// goes unseen between a look and the wait.
+bool waitForKey(const PauseSignals& signals)
 {
-    std::array<pollfd, 2> descriptors{
-        {{STDIN_FILENO, POLLIN, 0}, {forwarding.readEnd(), POLLIN, 0}}};
-    while (true) {
-        const int ready = poll(descriptors.data(), static_cast<nfds_t>(descriptors.size()), -1);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready < 0) {
-            return {};
-        }
-        if ((descriptors[1].revents & POLLIN) != 0) {
-            const ArrivedSignals arrived = forwarding.takeArrived();
-            if (arrived.ending != 0 || arrived.stopping || arrived.continued) {
-                return arrived;
-            }
-        }
-        if (descriptors[0].revents != 0) {
-            consumeKey();
-            return {};
-        }
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(STDIN_FILENO, &input);
+    const int ready =
+        pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &signals.waitMask());
+    if (ready < 0 && errno == EINTR) {
+        return false;
     }
+    if (ready > 0) {
+        consumeKey();
+    }
+    return true; // a key, or a terminal that can no longer be read
 }
 
 } // namespace
 
 void pauseConsole(std::ostream& output)
 {
-    termios original{};
-    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &original) != 0) {
+    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
         return; // scripted run: nobody to press a key
     }
-    SignalForwarding forwarding;
-    if (!forwarding.active()) {
-        return; // without it, a signal could leave the terminal in key mode
+    {
+        const PauseSignals signals;
+        bool again = false;
+        do {
+            enterKeyMode();
+            dropTypedAhead();
+            writePrompt(output, again);
+            again = true;
+        } while (!waitForKey(signals));
+        putTerminalBack();
     }
-
-    ArrivedSignals arrived;
-    bool prompted = false;
-    while (true) {
-        if (enterKeyMode(original)) {
-            // Only a key pressed after the prompt ends the pause: what was
-            // typed ahead is dropped, so it never reaches the shell either.
-            static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
-            // Back from a stop, the prompt is written again over its own line.
-            output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
-            prompted = true;
-            arrived = waitForKeyOrSignal(forwarding);
-            if (!restoreTerminal(original)) {
-                break; // the terminal is gone: nothing left to put back or wait on
-            }
-        } else {
-            arrived = forwarding.takeArrived(); // what interrupted it, if anything
-        }
-        if (arrived.ending == 0 && arrived.stopping) {
-            arrived = forwarding.suspendProcess();
-        } else if (!arrived.continued) {
-            break; // a key, or a terminal that is not ours to use
-        }
-        if (arrived.ending != 0) {
-            break;
-        }
-        // Continued, after Ctrl-Z or any other stop: key mode and the prompt again.
-    }
-
-    const ArrivedSignals late = forwarding.restoreActions();
-    const int ending = arrived.ending != 0 ? arrived.ending : late.ending;
-    if (ending != 0) {
-        endProcessBy(ending);
-    }
-    if (prompted) {
-        output << std::endl;
-    }
+    output << std::endl;
 }
 
 } // namespace membership

@@ -1,0 +1,140 @@
+#include "platform/console_pause.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace membership {
+namespace {
+
+using SignalHandler = void (*)(int);
+using SignalAction = struct sigaction;
+
+// Gives the signal `handler`; returns its handler before.
+SignalHandler exchangeHandler(int number, SignalHandler handler)
+{
+    SignalAction action{};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    SignalAction previous{};
+    sigaction(number, &action, &previous);
+    return previous.sa_handler;
+}
+
+// The terminal side of a pseudo-terminal whose controller is `controller`.
+int openTerminalSide(int controller)
+{
+    if (controller < 0 || grantpt(controller) != 0 || unlockpt(controller) != 0) {
+        return -1;
+    }
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the test has one thread
+    return open(ptsname(controller), O_RDWR | O_NOCTTY);
+}
+
+// A pseudo-terminal as standard input while it lives.
+class TerminalAsInput
+{
+public:
+    TerminalAsInput()
+        : controller_(posix_openpt(O_RDWR | O_NOCTTY)), terminal_(openTerminalSide(controller_)),
+          savedInput_(dup(STDIN_FILENO))
+    {
+        dup2(terminal_, STDIN_FILENO);
+    }
+    TerminalAsInput(const TerminalAsInput&) = delete;
+    TerminalAsInput& operator=(const TerminalAsInput&) = delete;
+    TerminalAsInput(TerminalAsInput&&) = delete;
+    TerminalAsInput& operator=(TerminalAsInput&&) = delete;
+    ~TerminalAsInput()
+    {
+        dup2(savedInput_, STDIN_FILENO);
+        close(savedInput_);
+        close(terminal_);
+        close(controller_);
+    }
+
+    [[nodiscard]] bool opened() const { return controller_ >= 0 && terminal_ >= 0; }
+    void type(const std::string& keys) const
+    {
+        ASSERT_EQ(write(controller_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    [[nodiscard]] std::string settings() const
+    {
+        termios now{};
+        tcgetattr(terminal_, &now);
+        return {reinterpret_cast<const char*>(&now), sizeof now};
+    }
+
+private:
+    int controller_;
+    int terminal_;
+    int savedInput_;
+};
+
+// Keeps what the pause writes; once its prompt is flushed, a key is typed,
+// as a person would (what was typed before the prompt is dropped).
+class KeyAfterPrompt : public std::stringbuf
+{
+public:
+    explicit KeyAfterPrompt(const TerminalAsInput& terminal) : terminal_(terminal) {}
+
+protected:
+    int sync() override
+    {
+        terminal_.type("k");
+        return 0;
+    }
+
+private:
+    const TerminalAsInput& terminal_;
+};
+
+// Once a key has ended it, the pause has written its prompt and a line end,
+// put the terminal back, and left every signal action (an ignored one
+// included) and the signal mask as they were.
+TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
+{
+    const TerminalAsInput terminal;
+    ASSERT_TRUE(terminal.opened());
+    const std::vector<int> numbers{SIGHUP,  SIGINT,  SIGTERM, SIGSEGV, SIGABRT,
+                                   SIGUSR1, SIGUSR2, SIGTSTP, SIGCONT};
+    std::vector<SignalHandler> original(numbers.size());
+    std::transform(numbers.begin(), numbers.end(), original.begin(), [](int number) {
+        return exchangeHandler(number, number == SIGUSR2 ? SIG_IGN : SIG_DFL);
+    });
+    sigset_t maskBefore{};
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
+    const std::string settingsBefore = terminal.settings();
+
+    KeyAfterPrompt shown(terminal);
+    std::ostream output(&shown);
+    pauseConsole(output);
+
+    EXPECT_EQ(shown.str(), "Press any key to continue . . . \n");
+    // cppcheck-suppress knownConditionTrueFalse ; the pause changes them meanwhile
+    EXPECT_EQ(terminal.settings(), settingsBefore) << "the terminal was not put back";
+    sigset_t maskAfter{};
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskAfter);
+    for (std::size_t index = 0; index < numbers.size(); ++index) {
+        const int number = numbers.at(index);
+        EXPECT_EQ(sigismember(&maskAfter, number), sigismember(&maskBefore, number))
+            << "signal " << number << " blocked or unblocked";
+        EXPECT_EQ(exchangeHandler(number, original.at(index)),
+                  number == SIGUSR2 ? SIG_IGN : SIG_DFL)
+            << "signal " << number << " not put back";
+    }
+}
+
+} // namespace
+} // namespace membership
