@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #ifdef _WIN32
-#include <io.h> // the C runtime's descriptors, text mode translation included
+#include <io.h>
 #else
 #include <poll.h>
 #include <unistd.h>
@@ -13,61 +13,68 @@
 namespace membership {
 namespace {
 
-enum class Direction { reading, writing };
-
-// Whether a transfer that failed with `error` is worth another try: one a
-// signal interrupted before it moved a byte, or, on a descriptor left
-// non-blocking (a terminal shares that flag among all its processes), one
-// that would have blocked, once the descriptor is ready.
-bool tryAgain([[maybe_unused]] int descriptor, [[maybe_unused]] Direction direction, int error)
-{
-#ifndef _WIN32
-    if (error == EAGAIN || error == EWOULDBLOCK) {
-        const short ready = direction == Direction::reading ? POLLIN : POLLOUT;
-        pollfd waiting{descriptor, ready, 0};
-        int polled = 0;
-        do {
-            polled = poll(&waiting, 1, -1);
-        } while (polled < 0 && errno == EINTR);
-        return polled > 0;
-    }
-#endif
-    return error == EINTR;
-}
-
-template <typename Transfer>
-std::ptrdiff_t uninterrupted(int descriptor, Direction direction, Transfer transfer)
-{
-    std::ptrdiff_t moved = 0;
-    do {
-        moved = transfer();
-    } while (moved < 0 && tryAgain(descriptor, direction, errno));
-    return moved;
-}
-
 // One read or write of at most `size` bytes: a byte count, 0 at the end of
-// input, or -1 with errno set.
+// input, or -1 with errno set. One that a signal interrupted before it moved
+// a byte is made again.
+#ifdef _WIN32
+
+// The C runtime's descriptors, its text mode translation included.
 std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
 {
-    return uninterrupted(descriptor, Direction::reading, [&]() -> std::ptrdiff_t {
-#ifdef _WIN32
-        return _read(descriptor, bytes, static_cast<unsigned>(size));
-#else
-        return read(descriptor, bytes, size);
-#endif
-    });
+    int got = 0;
+    do {
+        got = _read(descriptor, bytes, static_cast<unsigned>(size));
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
 
 std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
 {
-    return uninterrupted(descriptor, Direction::writing, [&]() -> std::ptrdiff_t {
-#ifdef _WIN32
-        return _write(descriptor, bytes, static_cast<unsigned>(size));
-#else
-        return write(descriptor, bytes, size);
-#endif
-    });
+    int written = 0;
+    do {
+        written = _write(descriptor, bytes, static_cast<unsigned>(size));
+    } while (written < 0 && errno == EINTR);
+    return written;
 }
+
+#else
+
+// Whether a transfer that failed is worth making again: one a signal
+// interrupted, or, on a descriptor left non-blocking (a terminal shares that
+// flag among all its processes), one that would have blocked, once the
+// descriptor is ready for it.
+bool worthRetrying(int descriptor, short readiness)
+{
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        return errno == EINTR;
+    }
+    pollfd waiting{descriptor, readiness, 0};
+    int polled = 0;
+    do {
+        polled = poll(&waiting, 1, -1);
+    } while (polled < 0 && errno == EINTR);
+    return polled > 0;
+}
+
+std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
+{
+    ssize_t got = 0;
+    do {
+        got = read(descriptor, bytes, size);
+    } while (got < 0 && worthRetrying(descriptor, POLLIN));
+    return got;
+}
+
+std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
+{
+    ssize_t written = 0;
+    do {
+        written = write(descriptor, bytes, size);
+    } while (written < 0 && worthRetrying(descriptor, POLLOUT));
+    return written;
+}
+
+#endif
 
 } // namespace
 
@@ -85,6 +92,24 @@ DescriptorReader::int_type DescriptorReader::underflow()
     }
     setg(block_.data(), block_.data(), block_.data() + got);
     return traits_type::to_int_type(*gptr());
+}
+
+int DescriptorReader::sync()
+{
+    giveBackReadAhead();
+    return 0; // a descriptor that cannot seek keeps what was read: no failure
+}
+
+void DescriptorReader::giveBackReadAhead() noexcept
+{
+#ifndef _WIN32
+    // Windows is left out: its text mode reads CR LF as LF, so the bytes held
+    // are not the file's, and their count cannot say where the file is.
+    const std::ptrdiff_t ahead = egptr() - gptr();
+    if (ahead > 0 && lseek(descriptor_, -static_cast<off_t>(ahead), SEEK_CUR) >= 0) {
+        setg(block_.data(), block_.data(), block_.data());
+    }
+#endif
 }
 
 // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see the header

@@ -10,16 +10,23 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
+from expected_output import (
+    INTERPRETER_PAUSE_PROMPT,
+    MENU,
+    PROMPTS,
+    WORKED_EXAMPLE_INPUT,
+    WORKED_EXAMPLE_RESULT,
+    split_windows_output,
+)
 
 if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
     sys.exit(__doc__)
 PLATFORM, *COMMAND = sys.argv[1:]
 ON_WINDOWS = PLATFORM == "--windows"
 
-from expected_output import (INTERPRETER_PAUSE_PROMPT, MENU, PROMPTS, WORKED_EXAMPLE_INPUT,
-                             WORKED_EXAMPLE_RESULT, split_windows_output)
 
 TIMEOUT_SECONDS = 60
 
@@ -30,8 +37,15 @@ def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
     preexec_fn may close a descriptor.
     """
     source = {"input": given} if stdin is None else {"stdin": stdin}
-    return subprocess.run(COMMAND, **source, stdout=stdout, stderr=subprocess.PIPE,
-                          preexec_fn=preexec_fn, timeout=TIMEOUT_SECONDS, check=False)
+    return subprocess.run(
+        COMMAND,
+        **source,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        preexec_fn=preexec_fn,
+        timeout=TIMEOUT_SECONDS,
+        check=False,
+    )
 
 
 class PipedRun(unittest.TestCase):
@@ -40,8 +54,10 @@ class PipedRun(unittest.TestCase):
         output = done.stdout
         if ON_WINDOWS:
             dialogue, pause_prompt = split_windows_output(output)
-            self.assertTrue(pause_prompt.startswith(INTERPRETER_PAUSE_PROMPT),
-                            f"no pause prompt after the result: {pause_prompt!r}")
+            self.assertTrue(
+                pause_prompt.startswith(INTERPRETER_PAUSE_PROMPT),
+                f"no pause prompt after the result: {pause_prompt!r}",
+            )
             output = dialogue
         self.assertEqual(output, MENU + PROMPTS + result_line)
         self.assertEqual(done.stderr, b"")
@@ -52,8 +68,11 @@ class PipedRun(unittest.TestCase):
             ("worked example", WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT),
             ("empty input", b"", b"  The Total Charge is $ 0.00\n"),
             ("no plan, negative months", b"x\n-3\nAnn\n", b"Ann The Total Charge is $ -0.00\n"),
-            ("largest month count", b"D\n2147483647\nMax\n",
-             b"Max The Total Charge is $ 107374182350.00\n"),
+            (
+                "largest month count",
+                b"D\n2147483647\nMax\n",
+                b"Max The Total Charge is $ 107374182350.00\n",
+            ),
             ("fractional months", b"A\n2.5\nAnn\n", b".5 The Total Charge is $ 80.00\n"),
         ]
         for what, given, result_line in cases:
@@ -63,14 +82,13 @@ class PipedRun(unittest.TestCase):
     def test_input_from_a_file_with_crlf_line_ends(self):
         # Windows reads CR LF as one line end; elsewhere the CR is whitespace
         # that ends the name. Either way the CR never reaches the output.
-        self.assert_dialogue(run(b"c\r\n3\r\nAnn\r\n"),
-                             b"Ann The Total Charge is $ 90.00\n")
+        self.assert_dialogue(run(b"c\r\n3\r\nAnn\r\n"), b"Ann The Total Charge is $ 90.00\n")
 
     def test_large_name_passes_through_whole(self):
         name = b"N" * (4 << 20)
-        self.assert_dialogue(run(b"C\n2\n" + name + b"\n"),
-                             name + b" The Total Charge is $ 60.00\n")
-
+        self.assert_dialogue(
+            run(b"C\n2\n" + name + b"\n"), name + b" The Total Charge is $ 60.00\n"
+        )
 
 
 @unittest.skipIf(ON_WINDOWS, "closing descriptors and /dev/full are POSIX matters")
@@ -97,15 +115,28 @@ class PosixDescriptors(unittest.TestCase):
         # Reading a closed input fails too (EBADF): the write's reason stays its own.
         # A reader that has gone ends the program by SIGPIPE, unless that is ignored.
         enospc, ebadf = b"No space left on device\n", b"Bad file descriptor\n"
-        ignore_sigpipe = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+        def ignore_sigpipe():
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
         cases = [
             ("full device", "/dev/full", None, self.LOST_OUTPUT + enospc, 1),
             ("closed descriptor", None, lambda: os.close(1), self.LOST_OUTPUT + ebadf, 1),
-            ("full device, input closed", "/dev/full", lambda: os.close(0),
-             self.LOST_OUTPUT + enospc + self.UNREADABLE_INPUT + ebadf, 1),
+            (
+                "full device, input closed",
+                "/dev/full",
+                lambda: os.close(0),
+                self.LOST_OUTPUT + enospc + self.UNREADABLE_INPUT + ebadf,
+                1,
+            ),
             ("reader gone", "pipe", None, b"", -signal.SIGPIPE),
-            ("reader gone, SIGPIPE ignored", "pipe", ignore_sigpipe,
-             self.LOST_OUTPUT + b"Broken pipe\n", 1),
+            (
+                "reader gone, SIGPIPE ignored",
+                "pipe",
+                ignore_sigpipe,
+                self.LOST_OUTPUT + b"Broken pipe\n",
+                1,
+            ),
         ]
         for what, output, prepare, errors, status in cases:
             with self.subTest(what):
@@ -115,6 +146,25 @@ class PosixDescriptors(unittest.TestCase):
                     done = run(stdout=stdout, preexec_fn=prepare)
                 self.assertEqual(done.stderr, errors)
                 self.assertEqual(done.returncode, status)
+
+    def test_a_file_is_left_just_past_what_the_dialogue_took(self):
+        # For whatever reads standard input next, as `{ membership; cat; } < file`
+        # does: the rest of the name's line and every later line, however far the
+        # program read ahead.
+        tail = b"x" * 40_000
+        cases = [
+            ("worked example", WORKED_EXAMPLE_INPUT + b"next\n", b"\nnext\n"),
+            ("two-word name", b"A\n6\nAnn Lee\nnext\n", b" Lee\nnext\n"),
+            ("months not a number", b"A\nsix\nAnn\n", b"six\nAnn\n"),
+            ("a long tail", WORKED_EXAMPLE_INPUT + tail, b"\n" + tail),
+            ("the end of the file", WORKED_EXAMPLE_INPUT.rstrip(), b""),
+        ]
+        for what, given, rest in cases:
+            with self.subTest(what), tempfile.TemporaryFile() as file:
+                file.write(given)
+                file.seek(0)
+                run(stdin=file)
+                self.assertEqual(file.read(), rest)
 
     def test_non_blocking_descriptors_are_waited_on(self):
         # A parent may leave a descriptor non-blocking (O_NONBLOCK belongs to the
@@ -131,8 +181,9 @@ class PosixDescriptors(unittest.TestCase):
                 input_reader, input_writer = os.pipe()
                 output_reader, output_writer = os.pipe()
                 os.set_blocking(input_reader if non_blocking == "input" else output_writer, False)
-                program = subprocess.Popen(COMMAND, stdin=input_reader, stdout=output_writer,
-                                           stderr=subprocess.PIPE)
+                program = subprocess.Popen(
+                    COMMAND, stdin=input_reader, stdout=output_writer, stderr=subprocess.PIPE
+                )
                 os.close(input_reader)
                 os.close(output_writer)
                 with open(output_reader, "rb", buffering=0) as output:
@@ -165,6 +216,7 @@ class PosixDescriptors(unittest.TestCase):
                 yield device
         else:
             yield None
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
