@@ -25,10 +25,11 @@
 
 namespace {
 
-// The terminal's settings before the pause: what the handlers put back, so
-// the one thing they share with the code they interrupt. Set before they are
-// installed.
+// All that the handlers share with the code they interrupt: the terminal's
+// settings before the pause, which they put back (set before they are
+// installed), and whether a continue has come since the wait last looked.
 termios settingsBefore{};
+volatile std::sig_atomic_t continued = 0;
 
 // Async-signal-safe. Never stops the process, even in the background:
 // SIGTTOU is held back meanwhile. What is left of a key is dropped, so that
@@ -91,8 +92,11 @@ void stopByDefault(int number)
     errno = savedErrno;
 }
 
-// Its work is done by arriving: it interrupts the wait.
-void noteContinue(int /*number*/) {}
+// Held back but in the wait, which it interrupts.
+void noteContinue(int /*number*/)
+{
+    continued = 1;
+}
 }
 
 } // namespace
@@ -250,18 +254,24 @@ void consumeKey()
 // goes unseen between a look and the wait.
 bool waitForKey(const PauseSignals& signals)
 {
-    fd_set input;
-    FD_ZERO(&input);
-    FD_SET(STDIN_FILENO, &input);
-    const int ready =
-        pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &signals.waitMask());
-    if (ready < 0 && errno == EINTR) {
-        return false;
+    while (true) {
+        fd_set input;
+        FD_ZERO(&input);
+        FD_SET(STDIN_FILENO, &input);
+        const int ready =
+            pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &signals.waitMask());
+        if (ready < 0 && errno == EINTR) {
+            if (continued == 0) {
+                continue; // interrupted by nothing of the pause's (an emulator can do that)
+            }
+            continued = 0;
+            return false;
+        }
+        if (ready > 0) {
+            consumeKey();
+        }
+        return true; // a key, or a terminal that can no longer be read
     }
-    if (ready > 0) {
-        consumeKey();
-    }
-    return true; // a key, or a terminal that can no longer be read
 }
 
 } // namespace

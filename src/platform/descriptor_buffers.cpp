@@ -102,14 +102,41 @@ int DescriptorReader::sync()
 
 void DescriptorReader::giveBackReadAhead() noexcept
 {
-#ifndef _WIN32
-    // Windows is left out: its text mode reads CR LF as LF, so the bytes held
-    // are not the file's, and their count cannot say where the file is.
-    const std::ptrdiff_t ahead = egptr() - gptr();
-    if (ahead > 0 && lseek(descriptor_, -static_cast<off_t>(ahead), SEEK_CUR) >= 0) {
-        setg(block_.data(), block_.data(), block_.data());
+    if (gptr() < egptr()) {
+        static_cast<void>(seekoff(0, std::ios_base::cur, std::ios_base::in));
     }
+}
+
+DescriptorReader::pos_type DescriptorReader::seekoff(off_type offset, std::ios_base::seekdir from,
+                                                     std::ios_base::openmode /*which*/)
+{
+#ifdef _WIN32
+    // No positions: text mode reads CR LF as LF, so the bytes held are not
+    // the file's, and their count cannot say where the file is.
+    static_cast<void>(offset);
+    static_cast<void>(from);
+    return pos_type(off_type(-1));
+#else
+    int whence = SEEK_SET;
+    if (from == std::ios_base::cur) {
+        whence = SEEK_CUR;
+        offset -= egptr() - gptr(); // from the next byte to be taken
+    } else if (from == std::ios_base::end) {
+        whence = SEEK_END;
+    }
+    const off_t position = lseek(descriptor_, static_cast<off_t>(offset), whence);
+    if (position < 0) {
+        return pos_type(off_type(-1));
+    }
+    setg(block_.data(), block_.data(), block_.data()); // read again from there
+    return pos_type(static_cast<off_type>(position));
 #endif
+}
+
+DescriptorReader::pos_type DescriptorReader::seekpos(pos_type position,
+                                                     std::ios_base::openmode which)
+{
+    return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
 // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see the header
@@ -135,6 +162,14 @@ DescriptorWriter::int_type DescriptorWriter::overflow(int_type byte)
     return traits_type::not_eof(byte);
 }
 
+std::streamsize DescriptorWriter::xsputn(const char_type* bytes, std::streamsize size)
+{
+    if (size < static_cast<std::streamsize>(block_.size())) {
+        return std::streambuf::xsputn(bytes, size); // into the block
+    }
+    return writePending() && writeAll(bytes, static_cast<std::size_t>(size)) ? size : 0;
+}
+
 int DescriptorWriter::sync()
 {
     return writePending() ? 0 : -1;
@@ -142,17 +177,23 @@ int DescriptorWriter::sync()
 
 bool DescriptorWriter::writePending()
 {
-    const char* next = pbase();
-    while (!failed() && next < pptr()) {
+    const bool written = writeAll(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    return written;
+}
+
+bool DescriptorWriter::writeAll(const char* bytes, std::size_t size)
+{
+    const char* const end = bytes + size;
+    while (!failed() && bytes < end) {
         const std::ptrdiff_t written =
-            writeSome(descriptor_, next, static_cast<std::size_t>(pptr() - next));
+            writeSome(descriptor_, bytes, static_cast<std::size_t>(end - bytes));
         if (written <= 0) {
             recordFailure(written < 0 ? errno : 0);
         } else {
-            next += written;
+            bytes += written;
         }
     }
-    setp(block_.data(), block_.data() + block_.size());
     return !failed();
 }
 

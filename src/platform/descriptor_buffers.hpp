@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <ios>
 
 namespace membership {
 
@@ -16,10 +17,10 @@ inline constexpr std::size_t kDescriptorBlockSize = std::size_t{16} << 10U;
 
 // Reads a file descriptor in blocks, waiting on one left non-blocking. A
 // failed read ends the input, as its end would, and is recorded with its
-// errno. What it read ahead and was never taken goes back to a seekable
-// descriptor on sync and when the buffer goes: the next reader of a file
-// starts just past the last byte taken. Neither is copied nor moved (the base
-// says why).
+// errno. A seekable descriptor (a file) has positions, as a filebuf's, and
+// what was read ahead and never taken goes back to it on sync and when the
+// buffer goes: the next reader of a file starts just past the last byte
+// taken. Neither buffer is copied nor moved (the base says why).
 // NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): see the base
 class DescriptorReader final : public FailureRecordingBuffer
 {
@@ -31,6 +32,9 @@ public:
 protected:
     int_type underflow() override;
     int sync() override;
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
 private:
     void giveBackReadAhead() noexcept;
@@ -42,8 +46,9 @@ private:
 };
 
 // Writes a file descriptor in blocks, on overflow and on flush, waiting on
-// one left non-blocking. The first failed write is recorded with its errno;
-// what it held is dropped.
+// one left non-blocking; what is a block or more is written straight
+// through. The first failed write is recorded with its errno; what it held
+// is dropped.
 // NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): see the base
 class DescriptorWriter final : public FailureRecordingBuffer
 {
@@ -53,10 +58,12 @@ public:
 
 protected:
     int_type overflow(int_type byte) override;
+    std::streamsize xsputn(const char_type* bytes, std::streamsize size) override;
     int sync() override;
 
 private:
     bool writePending();
+    bool writeAll(const char* bytes, std::size_t size);
 
     int descriptor_;
     std::array<char, kDescriptorBlockSize> block_; // not zeroed: as the reader's

@@ -157,6 +157,7 @@ class PosixDescriptors(unittest.TestCase):
             ("two-word name", b"A\n6\nAnn Lee\nnext\n", b" Lee\nnext\n"),
             ("months not a number", b"A\nsix\nAnn\n", b"six\nAnn\n"),
             ("a long tail", WORKED_EXAMPLE_INPUT + tail, b"\n" + tail),
+            ("a long name", b"A\n3\n" + tail + b" Lee\nnext\n", b" Lee\nnext\n"),
             ("the end of the file", WORKED_EXAMPLE_INPUT.rstrip(), b""),
         ]
         for what, given, rest in cases:

@@ -15,6 +15,7 @@ constexpr const char* kMenu = " Brenmoor Menu \n"
                               " C. Senior membership\n"
                               " D. Family memmbership\n";
 constexpr const char* kPrompts = "Enter your choice: Enter How many Months? Enter Your Name? ";
+const std::string kLongName = std::string(5000, 'N') + "x";
 
 std::string runDialogue(const std::string& input)
 {
@@ -76,6 +77,13 @@ TEST(ConsoleDialogue, ResultLineForEachKindOfEntry)
         {"input ends after the months", "A\n6", "  The Total Charge is $ 240.00"},
         {"input ends before the name", "A\n6\n\n", "  The Total Charge is $ 240.00"},
         {"name without line end", "C\n2\nAnn", "Ann The Total Charge is $ 60.00"},
+        // Longer than a first look at it: read again into room made for it.
+        {"long name, then more", "C\n2\n" + kLongName + " Lee\nnext\n",
+         kLongName + " The Total Charge is $ 60.00"},
+        {"long name at the end of input", "C\n2\n" + kLongName,
+         kLongName + " The Total Charge is $ 60.00"},
+        {"name as long as a first look", "C\n2\n" + std::string(4096, 'N') + "\n",
+         std::string(4096, 'N') + " The Total Charge is $ 60.00"},
     };
     for (const ResultCase& entry : cases) {
         EXPECT_EQ(runDialogue(entry.input), std::string(kMenu) + kPrompts + entry.resultLine + "\n")
