@@ -13,7 +13,11 @@ int main(void)
         size += (size_t)got;
         if (size == capacity) {
             capacity *= 2; /* realloc moves large blocks with mremap: no copy */
-            bytes = realloc(bytes, capacity);
+            char* const grown = realloc(bytes, capacity);
+            if (grown == NULL) {
+                return 1;
+            }
+            bytes = grown;
         }
     }
     for (size_t written = 0; bytes != NULL && got == 0 && written < size;) {

@@ -115,7 +115,7 @@ DescriptorReader::pos_type DescriptorReader::seekoff(off_type offset, std::ios_b
     // the file's, and their count cannot say where the file is.
     static_cast<void>(offset);
     static_cast<void>(from);
-    return pos_type(off_type(-1));
+    return {off_type(-1)};
 #else
     int whence = SEEK_SET;
     if (from == std::ios_base::cur) {
@@ -126,10 +126,10 @@ DescriptorReader::pos_type DescriptorReader::seekoff(off_type offset, std::ios_b
     }
     const off_t position = lseek(descriptor_, static_cast<off_t>(offset), whence);
     if (position < 0) {
-        return pos_type(off_type(-1));
+        return {off_type(-1)};
     }
     setg(block_.data(), block_.data(), block_.data()); // read again from there
-    return pos_type(static_cast<off_type>(position));
+    return {static_cast<off_type>(position)};
 #endif
 }
 
