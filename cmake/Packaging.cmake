@@ -72,7 +72,8 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         membership_require_program(RPMBUILD_EXECUTABLE rpmbuild rpm)
         install(FILES ${staged}/membership.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
                 COMPONENT rpm EXCLUDE_FROM_ALL)
-        install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT rpm EXCLUDE_FROM_ALL)
+        install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT rpm
+                EXCLUDE_FROM_ALL)
         install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/licenses/${PROJECT_NAME}
                 COMPONENT rpm EXCLUDE_FROM_ALL)
         list(APPEND CPACK_GENERATOR RPM)

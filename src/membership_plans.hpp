@@ -14,7 +14,8 @@ struct MembershipPlan
 };
 
 // The catalogue in menu order. Rates are single precision by design; they are
-// widened to double when a plan is selected.
+// widened to double when a plan is selected. "memmbership" is spelt so on
+// purpose: scripts compare the menu byte for byte.
 inline constexpr std::array<MembershipPlan, 4> kMembershipPlans{{
     {'A', " A. Adult membership", 40.0F},
     {'B', " B. Child membership", 20.0F},

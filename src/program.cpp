@@ -39,9 +39,10 @@ int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, st
             outputLost = true;
             reportFailure(errors, "cannot write standard output", output.failureReason());
         }
-        // Only the buffer knows a failed read from the end of the input. A
-        // stream gone bad while its buffer read well caught what an extraction
-        // threw: the memory to hold what it read ran out.
+        // A stream cannot tell a failed read from the end of the input; its
+        // buffer can. The stream goes bad by itself only when an extraction
+        // throws, which it catches: the only throw there is std::bad_alloc,
+        // when the memory to hold an entry runs out.
         if ((input.failed() || in.bad()) && !inputUnreadable) {
             inputUnreadable = true;
             reportFailure(errors, "cannot read standard input",

@@ -6,7 +6,9 @@
 # .rpm into an empty rpm root (no --nodeps), where rpm -V finds all as
 # packed; each installed program runs the worked example (under qemu where
 # foreign); the x86-64 program carries the protections the README lists.
-# And the README's run command, as written, runs the worked example.
+# And the README's commands, as written: the run command runs the worked
+# example, and the .tar.gz's install and removal (into a scratch
+# /usr/local) leave the folders already there as they were, and nothing.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
@@ -71,6 +73,22 @@ echo "lintian: nothing to report"
 report=$(rpmlint -c packaging/rpm/rpmlint.toml "$dist"/*.rpm 2>&1 || true)
 printf '%s\n' "$report" | grep -v '^ *$'
 ! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
+
+echo "--- the README's .tar.gz install and removal, in a scratch /usr/local"
+version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
+readme_line() { # the README's line that starts with $1, for this release, in the scratch folder
+    grep -o "$1.*" README.md | head -n 1 | sed "s|/usr/local|$scratch/local|g; s/\`.*//;
+        s/VERSION/$version/g; s/PROCESSOR/x86_64/g; s/^sudo //"
+}
+mkdir -p "$scratch/local/share"
+chmod 2775 "$scratch/local/share"
+install=$(readme_line 'sudo tar -xzf')
+(cd "$dist" && eval "$install")
+find "$scratch/local" -type f
+[[ -x $scratch/local/bin/membership && $(stat -c %a "$scratch/local/share") == 2775 ]]
+eval "$(readme_line 'sudo rm -r')"
+[[ -z $(find "$scratch/local" -type f) ]] || { echo "the removal left files" >&2; exit 1; }
+echo "installed, the folders there left as they were, and removed"
 
 echo "--- each package installed, and its program on the worked example"
 while read -r _ debian _ uname qemu rpm; do

@@ -84,6 +84,7 @@ RPM_LICENSE = "usr/share/licenses/membership/LICENSE"
 RPM = (
     [
         "usr/bin/membership",
+        "usr/share/doc/membership/CHANGELOG.md",
         "usr/share/doc/membership/README.md",
         RPM_LICENSE,
         "usr/share/man/man1/membership.1.gz",
