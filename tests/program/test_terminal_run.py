@@ -40,32 +40,10 @@ ENDS_AT_ONCE_SECONDS = 0.5
 # sent by kill, and real-time ones where there are any (not the first two:
 # qemu-user, which may run the program, keeps them for itself).
 ENDING_SIGNALS = [
-    *(
-        getattr(signal, name)
-        for name in (
-            "SIGTERM",
-            "SIGHUP",
-            "SIGINT",
-            "SIGQUIT",
-            "SIGPIPE",
-            "SIGALRM",
-            "SIGUSR1",
-            "SIGUSR2",
-            "SIGVTALRM",
-            "SIGPROF",
-            "SIGXCPU",
-            "SIGXFSZ",
-            "SIGABRT",
-            "SIGSEGV",
-            "SIGBUS",
-            "SIGFPE",
-            "SIGILL",
-            "SIGTRAP",
-            "SIGSYS",
-        )
-    ),
-    *([signal.SIGRTMIN + 2, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else []),
-]
+    getattr(signal, "SIG" + name)
+    for name in "TERM HUP INT QUIT PIPE ALRM USR1 USR2 VTALRM PROF XCPU XFSZ".split()
+    + "ABRT SEGV BUS FPE ILL TRAP SYS".split()
+] + ([signal.SIGRTMIN + 2, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else [])
 CONTROL_C, CONTROL_BACKSLASH, CONTROL_Z = b"\x03", b"\x1c", b"\x1a"
 DIALOGUE = (
     (b"Enter your choice: ", b"a\r"),
@@ -340,19 +318,19 @@ class AtATerminal(unittest.TestCase):
         )
 
     def test_settings_restored_when_a_signal_ends_the_pause(self):
-        for number in ENDING_SIGNALS:
-            with self.subTest(signal_name(number)):
+        # Each signal sent, and the signal keys typed at the terminal.
+        cases = [(signal_name(number), None, number) for number in ENDING_SIGNALS] + [
+            ("Ctrl-C", CONTROL_C, signal.SIGINT),
+            ("Ctrl-\\", CONTROL_BACKSLASH, signal.SIGQUIT),
+        ]
+        for what, key, number in cases:
+            with self.subTest(what):
                 child = self.start_at_the_pause()
                 self.assertNotEqual(settings(child), child.settings_before)
-                child.kill(number)
-                self.assertEqual(finish(child), -number)
-                self.assertEqual(settings(child), child.settings_before)
-
-    def test_signal_keys_at_the_pause_end_the_run_and_restore_settings(self):
-        for key, number in ((CONTROL_C, signal.SIGINT), (CONTROL_BACKSLASH, signal.SIGQUIT)):
-            with self.subTest(signal.Signals(number).name):
-                child = self.start_at_the_pause()
-                child.send(key)
+                if key:
+                    child.send(key)
+                else:
+                    child.kill(number)
                 self.assertEqual(finish(child), -number)
                 self.assertEqual(settings(child), child.settings_before)
 
