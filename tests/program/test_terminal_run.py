@@ -487,7 +487,10 @@ class UnderAnInteractiveShell(unittest.TestCase):
     def press_key_ending_the_job(self):
         self.shell.send(b"k")
         self.shell.expect_exact(self.SHELL_PROMPT)
-        self.assertEqual(self.shell.before, b"\r\n", "the key was echoed or left for the shell")
+        # An emulator may deliver a continue late, and the prompt is then written
+        # anew once more: no echo of the key for all that.
+        shown = self.shell.before.replace(b"\r" + PAUSE_PROMPT, b"")
+        self.assertEqual(shown, b"\r\n", "the key was echoed or left for the shell")
         self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
 
     def wait_for_job_report(self, line, *reports):
