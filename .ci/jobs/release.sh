@@ -17,7 +17,7 @@ source .ci/readme.sh
 ensure_packages $(packaging/release --packages) lintian rpmlint file binutils
 
 scratch=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
 # expect_worked_example COMMAND...: runs COMMAND with the worked example's
 # entries as its input; fails unless its output ends with their dialogue.
