@@ -16,8 +16,6 @@ function(membership_require_program variable program package)
     endif()
 endfunction()
 
-set(MEMBERSHIP_DEBIAN_ARCHITECTURE "")
-set(MEMBERSHIP_RPM_ARCHITECTURE "")
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
     # The .msi, of the .zip's files, comes after it (WindowsInstaller.cmake).
@@ -35,8 +33,6 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         message(FATAL_ERROR "No row for ${CMAKE_SYSTEM_PROCESSOR} in "
                             "cmake/linux-processors.txt: its packages would have no names")
     endif()
-    set(MEMBERSHIP_DEBIAN_ARCHITECTURE ${MEMBERSHIP_DEBIAN})
-    set(MEMBERSHIP_RPM_ARCHITECTURE ${MEMBERSHIP_RPM})
     set(CPACK_GENERATOR TGZ DEB)
 
     # Both install the manual page gzipped; -n: no name or time in its header.
@@ -66,7 +62,7 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     install(FILES ${packaging}/debian/lintian-overrides DESTINATION share/lintian/overrides
             RENAME membership COMPONENT debian EXCLUDE_FROM_ALL)
 
-    if(MEMBERSHIP_RPM_ARCHITECTURE)
+    if(MEMBERSHIP_RPM)
         # The manual page gzipped, the README, and the licence where RPM-based
         # systems keep licences (component rpm).
         membership_require_program(RPMBUILD_EXECUTABLE rpmbuild rpm)
@@ -103,10 +99,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MEMBERSHIP_MAINTAINER})
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MEMBERSHIP_DEBIAN_ARCHITECTURE})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MEMBERSHIP_DEBIAN})
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
-set(CPACK_RPM_PACKAGE_ARCHITECTURE ${MEMBERSHIP_RPM_ARCHITECTURE})
+set(CPACK_RPM_PACKAGE_ARCHITECTURE ${MEMBERSHIP_RPM})
 # RPM's summaries are capitalised, and do not repeat the package's name.
 set(CPACK_RPM_PACKAGE_SUMMARY "Prices a Brenmoor plan for a number of months at the console")
 set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})

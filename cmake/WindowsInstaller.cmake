@@ -16,11 +16,12 @@ endif()
 
 file(GLOB_RECURSE program "${CPACK_TEMPORARY_DIRECTORY}/*membership.exe")
 get_filename_component(staged_folder "${program}" DIRECTORY)
-execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" membership.exe LICENSE.txt README.txt
+set(files membership.exe LICENSE.txt README.txt) # what the .wxs installs
+execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" ${files}
                 WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
 set(namespace ${CPACK_MEMBERSHIP_UPGRADE_CODE})
 set(contents "${CPACK_PACKAGE_VERSION}")
-foreach(file IN ITEMS membership.exe LICENSE.txt README.txt)
+foreach(file IN LISTS files)
     file(SHA256 "${staged_folder}/${file}" sum)
     string(APPEND contents " ${file}=${sum}")
 endforeach()

@@ -77,7 +77,9 @@ printf '%s\n' "$report" | grep -v '^ *$'
 ! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
 
 echo "--- the README's .tar.gz install and removal, in a scratch /usr/local"
-version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
+tarball=$(cd "$dist" && echo membership-*-Linux-x86_64.tar.gz)
+version=${tarball#membership-}
+version=${version%-Linux-x86_64.tar.gz}
 readme_line() { # the README's line that starts with $1, for this release, in the scratch folder
     grep -o "$1.*" README.md | head -n 1 | sed "s|/usr/local|$scratch/local|g; s/\`.*//;
         s/VERSION/$version/g; s/PROCESSOR/x86_64/g; s/^sudo //"
