@@ -2,6 +2,7 @@
 
 #include "membership_plans.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <iomanip>
 #include <ios>
@@ -43,7 +44,24 @@ bool wordGoesOn(std::istream& input)
            !std::isspace(std::istream::traits_type::to_char_type(next), input.getloc());
 }
 
-// The name, one word, as `input >> name` reads it.
+// Room for `size` characters in `name`, where it can be had. The size is only
+// a hint: a /proc file says it ends at 0, a file may shrink or grow, a sparse
+// one may claim more than a string holds. Without the room, the name grows as
+// it comes.
+void reserveIfAble(std::string& name, std::streamoff size)
+{
+    if (size <= 0 || static_cast<std::uintmax_t>(size) > name.max_size()) {
+        return;
+    }
+    try {
+        name.reserve(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        // The room only spares copies.
+    }
+}
+
+// The name, one word, as `input >> name` reads it; memory that runs out marks
+// the stream bad, as it does within an extraction.
 void readName(std::istream& input, std::string& name)
 {
     input >> std::setw(kNameGlance) >> name;
@@ -51,22 +69,24 @@ void readName(std::istream& input, std::string& name)
         return;
     }
     const std::istream::pos_type after = input.tellg();
-    const std::istream::pos_type start = after - std::streamoff(name.size());
-    if (after != std::istream::pos_type(-1) && input.seekg(0, std::ios_base::end)) {
-        const std::streamoff left = input.tellg() - start;
-        input.seekg(start);
-        try {
-            name.reserve(static_cast<std::size_t>(left));
-        } catch (const std::bad_alloc&) {
-            // The room only spares copies: without it the name grows as it comes.
+    if (after != std::istream::pos_type(-1)) {
+        const std::istream::pos_type start = after - std::streamoff(name.size());
+        const std::streamoff left = input.seekg(0, std::ios_base::end) ? input.tellg() - start : 0;
+        input.clear(input.rdstate() & ~std::ios_base::failbit); // an end it cannot tell
+        if (input.seekg(start)) {
+            reserveIfAble(name, left);
+            input >> name;
+            return;
         }
-        input >> name;
-        return;
     }
     input.clear(input.rdstate() & ~std::ios_base::failbit); // a failed seek's mark
     std::string piece;
-    while (wordGoesOn(input) && input >> std::setw(kNameGlance) >> piece) {
-        name += piece;
+    try {
+        while (wordGoesOn(input) && input >> std::setw(kNameGlance) >> piece) {
+            name += piece;
+        }
+    } catch (const std::bad_alloc&) {
+        input.setstate(std::ios_base::badbit);
     }
 }
 

@@ -7,6 +7,7 @@ line ends and its command interpreter's own "pause" prompt after the result.
 """
 import contextlib
 import os
+import resource
 import signal
 import subprocess
 import sys
@@ -29,6 +30,8 @@ ON_WINDOWS = PLATFORM == "--windows"
 
 
 TIMEOUT_SECONDS = 60
+# Address space for the program that its start needs, but not a name twice as long.
+MEMORY_LIMIT = 32 << 20
 
 
 def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
@@ -97,19 +100,41 @@ class PosixDescriptors(unittest.TestCase):
     UNREADABLE_INPUT = b"membership: cannot read standard input: "
 
     def test_unreadable_input_fails_after_the_whole_dialogue(self):
-        # The dialogue is what no input gives; only the status and report differ.
+        # The dialogue is what the input read gives; only the status and report differ.
         directory = os.open("/", os.O_RDONLY)
         self.addCleanup(os.close, directory)
+        nothing_read = b"  The Total Charge is $ 0.00\n"
+        long_name = b"a\n5\n" + b"N" * (2 * MEMORY_LIMIT) + b"\n"
         cases = [
-            ("closed descriptor", None, lambda: os.close(0), b"Bad file descriptor"),
-            ("a directory", directory, None, b"Is a directory"),
+            ("closed descriptor", None, lambda: os.close(0), nothing_read, b"Bad file descriptor"),
+            ("a directory", directory, None, nothing_read, b"Is a directory"),
+            (
+                "a long name from a pipe, too little memory",
+                long_name,
+                self.limit_memory,
+                b" The Total Charge is $ 200.00\n",
+                b"Cannot allocate memory",
+            ),
         ]
-        for what, stdin, prepare, reason in cases:
+        for what, source, prepare, result_line, reason in cases:
             with self.subTest(what):
-                done = run(stdin=stdin, preexec_fn=prepare)
-                self.assertEqual(done.stdout, MENU + PROMPTS + b"  The Total Charge is $ 0.00\n")
+                if prepare == self.limit_memory and not self.starts_within_the_memory_limit():
+                    self.skipTest(f"the program needs more than {MEMORY_LIMIT} bytes here")
+                piped = {"given": source} if isinstance(source, bytes) else {"stdin": source}
+                done = run(**piped, preexec_fn=prepare)
+                self.assertTrue(done.stdout.startswith(MENU + PROMPTS), done.stdout[:200])
+                self.assertTrue(done.stdout.endswith(result_line), done.stdout[-200:])
                 self.assertEqual(done.stderr, self.UNREADABLE_INPUT + reason + b"\n")
                 self.assertEqual(done.returncode, 1)
+
+    @staticmethod
+    def limit_memory():
+        resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
+
+    def starts_within_the_memory_limit(self):
+        """Not under an emulator or a sanitizer, which need more address space."""
+        done = run(WORKED_EXAMPLE_INPUT, preexec_fn=self.limit_memory)
+        return done.returncode == 0 and done.stdout.endswith(WORKED_EXAMPLE_RESULT)
 
     def test_lost_output_fails_with_the_reason(self):
         # Reading a closed input fails too (EBADF): the write's reason stays its own.

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ios>
+#include <limits>
 #include <sstream>
+#include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace membership {
@@ -17,13 +22,57 @@ constexpr const char* kMenu = " Brenmoor Menu \n"
 constexpr const char* kPrompts = "Enter your choice: Enter How many Months? Enter Your Name? ";
 const std::string kLongName = std::string(5000, 'N') + "x";
 
-std::string runDialogue(const std::string& input)
+std::string runDialogue(std::istream& in)
 {
-    std::istringstream in(input);
     std::ostringstream out;
     runConsoleDialogue(in, out);
     return out.str();
 }
+
+std::string runDialogue(const std::string& input)
+{
+    std::istringstream in(input);
+    return runDialogue(in);
+}
+
+// Serves `text`, with positions, but says it ends at `claimedEnd`: a
+// position moved there reads as that, whatever the text holds.
+class ClaimingAnEnd : public std::streambuf
+{
+public:
+    ClaimingAnEnd(std::string text, std::streamoff claimedEnd)
+        : text_(std::move(text)), claimedEnd_(claimedEnd)
+    {
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
+                     std::ios_base::openmode which) override
+    {
+        const off_type here = gptr() - eback() + beyondText_;
+        const off_type base = from == std::ios_base::beg   ? 0
+                              : from == std::ios_base::cur ? here
+                                                           : claimedEnd_;
+        return seekpos(pos_type(base + offset), which);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override
+    {
+        const off_type wanted = position;
+        if (wanted < 0) {
+            return {off_type(-1)};
+        }
+        const off_type inText = std::min<off_type>(wanted, egptr() - eback());
+        setg(eback(), eback() + inText, egptr());
+        beyondText_ = wanted - inText;
+        return position;
+    }
+
+private:
+    std::string text_;
+    off_type claimedEnd_;
+    off_type beyondText_ = 0;
+};
 
 TEST(ConsoleDialogue, WorkedExampleByteForByte)
 {
@@ -88,6 +137,26 @@ TEST(ConsoleDialogue, ResultLineForEachKindOfEntry)
     for (const ResultCase& entry : cases) {
         EXPECT_EQ(runDialogue(entry.input), std::string(kMenu) + kPrompts + entry.resultLine + "\n")
             << entry.what;
+    }
+}
+
+// What an input says of its end is only a hint for a long name's room: a
+// /proc file says 0, a growing file too little, a sparse one more than a
+// string can hold.
+TEST(ConsoleDialogue, LongNameWholeWhateverTheInputSaysOfItsEnd)
+{
+    const std::string input = "C\n2\n" + kLongName + " Lee\n";
+    const std::vector<std::pair<const char*, std::streamoff>> claimedEnds{
+        {"at 0", 0},
+        {"within the name", 100},
+        {"beyond what a string holds", std::numeric_limits<std::streamoff>::max()},
+    };
+    for (const auto& [what, end] : claimedEnds) {
+        ClaimingAnEnd buffer(input, end);
+        std::istream in(&buffer);
+        EXPECT_EQ(runDialogue(in),
+                  std::string(kMenu) + kPrompts + kLongName + " The Total Charge is $ 60.00\n")
+            << "an end " << what;
     }
 }
 
