@@ -22,6 +22,12 @@
 // signal take its default action, wherever it arrives: in the wait, or in a
 // write of the prompt that cannot go through. Only a continue comes back to
 // the wait, which then takes the terminal again.
+//
+// The pause acts on the terminal only while it is the process's: in its
+// foreground process group, or not its controlling terminal at all. A
+// terminal that another job holds is that job's, settings and typed-ahead
+// keys alike; from the background, taking it stops the process (SIGTTOU)
+// until it is brought to the foreground, whatever was ignored at the start.
 
 namespace {
 
@@ -31,9 +37,16 @@ namespace {
 termios settingsBefore{};
 volatile std::sig_atomic_t continued = 0;
 
-// Async-signal-safe. Never stops the process, even in the background:
-// SIGTTOU is held back meanwhile. What is left of a key is dropped, so that
-// none of it reaches the shell.
+// Async-signal-safe.
+bool terminalIsOurs() noexcept
+{
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground == getpgrp() || (foreground == -1 && errno == ENOTTY);
+}
+
+// Async-signal-safe. What is left of a key is dropped, so that none of it
+// reaches the shell. SIGTTOU is held back meanwhile: a terminal taken from
+// the process between the look and the act must not stop a handler.
 void putTerminalBack() noexcept
 {
     sigset_t terminalOutput{};
@@ -41,9 +54,11 @@ void putTerminalBack() noexcept
     sigaddset(&terminalOutput, SIGTTOU);
     sigset_t maskBefore{};
     pthread_sigmask(SIG_BLOCK, &terminalOutput, &maskBefore);
-    while (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) != 0 && errno == EINTR) {
+    if (terminalIsOurs()) {
+        while (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) != 0 && errno == EINTR) {
+        }
+        tcflush(STDIN_FILENO, TCIFLUSH);
     }
-    tcflush(STDIN_FILENO, TCIFLUSH);
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
 }
 
@@ -79,9 +94,9 @@ void endByDefault(int number)
     errno = savedErrno;
 }
 
-// Installed to run once, nested: SIGTSTP stops the process here. Continued, or never stopped (an
-// orphaned group, which no shell could continue), it is caught again, and the wait is told to take
-// the terminal again as after any continue.
+// Installed to run once, nested, for SIGTSTP, SIGTTIN and SIGTTOU: the signal stops the process
+// here. Continued, or never stopped (an orphaned group, which no shell could continue), it is
+// caught again, and the wait is told to take the terminal again as after any continue.
 void stopByDefault(int number)
 {
     const int savedErrno = errno;
@@ -129,15 +144,19 @@ constexpr std::array kEndingSignals{
 };
 
 // While it lives, the handlers above replace the default actions of the
-// ending signals, SIGTSTP and SIGCONT (one ignored or handled is left so),
-// and SIGCONT is held back but in the wait. Once it is gone, every action
-// and the signal mask are as they were.
+// ending signals and of the stop signals SIGTSTP and SIGTTIN (one ignored or
+// handled is left so). SIGTTOU and SIGCONT are taken even where ignored, and
+// SIGTTOU is let through: from the background, the terminal stops the
+// process by it, and a continue, which comes whatever its action, must reach
+// the wait. SIGCONT is held back but in the wait. Once it is gone, every
+// action and the signal mask are as they were.
 class PauseSignals
 {
 public:
     PauseSignals() noexcept
     {
         sigemptyset(&taken_);
+        sigemptyset(&ignoredBefore_);
         for (const int number : kEndingSignals) {
             take(number, endByDefault, kOnce);
         }
@@ -147,12 +166,15 @@ public:
         }
 #endif
         take(SIGTSTP, stopByDefault, kOnceNested);
-        take(SIGCONT, noteContinue, 0);
-        sigset_t continueSignal{};
-        sigemptyset(&continueSignal);
-        sigaddset(&continueSignal, SIGCONT);
-        pthread_sigmask(SIG_BLOCK, &continueSignal, &maskBefore_);
-        waitMask_ = maskBefore_;
+        take(SIGTTIN, stopByDefault, kOnceNested);
+        take(SIGTTOU, stopByDefault, kOnceNested, kEvenIgnored);
+        take(SIGCONT, noteContinue, 0, kEvenIgnored);
+        pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore_);
+        sigset_t pauseMask = maskBefore_;
+        sigaddset(&pauseMask, SIGCONT);
+        sigdelset(&pauseMask, SIGTTOU);
+        pthread_sigmask(SIG_SETMASK, &pauseMask, nullptr);
+        waitMask_ = pauseMask;
         sigdelset(&waitMask_, SIGCONT);
     }
     PauseSignals(const PauseSignals&) = delete;
@@ -163,7 +185,7 @@ public:
     {
         for (int number = 1; number <= highestTaken_; ++number) {
             if (sigismember(&taken_, number) == 1) {
-                setAction(number, SIG_DFL, 0);
+                setAction(number, sigismember(&ignoredBefore_, number) == 1 ? SIG_IGN : SIG_DFL, 0);
             }
         }
         pthread_sigmask(SIG_SETMASK, &maskBefore_, nullptr);
@@ -176,45 +198,54 @@ public:
     }
 
 private:
-    void take(int number, void (*handler)(int), int flags) noexcept
+    static constexpr bool kEvenIgnored = true;
+
+    void take(int number, void (*handler)(int), int flags, bool evenIgnored = false) noexcept
     {
         SignalAction current{};
-        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        if (sigaction(number, nullptr, &current) != 0) {
+            return;
+        }
+        const bool ignored = current.sa_handler == SIG_IGN;
+        if (current.sa_handler == SIG_DFL || (ignored && evenIgnored)) {
             setAction(number, handler, flags);
             sigaddset(&taken_, number);
+            if (ignored) {
+                sigaddset(&ignoredBefore_, number);
+            }
             highestTaken_ = std::max(highestTaken_, number);
         }
     }
 
     sigset_t taken_{};
+    sigset_t ignoredBefore_{};
     int highestTaken_ = 0;
     sigset_t maskBefore_{};
     sigset_t waitMask_{};
 };
 
-// One key at a time, no echo; signal keys such as Ctrl-C keep working. From
-// a background job this stops the process (SIGTTOU) until it is brought to
-// the foreground, as other terminal programs do.
-void enterKeyMode()
+enum class Taken { yes, afterAStop, never };
+
+// One key at a time, no echo; signal keys such as Ctrl-C keep working. What
+// was typed ahead is dropped in the same step, so that only a key pressed
+// after the prompt ends the pause, none reaches the shell, and nothing is
+// dropped once key mode shows. Then the prompt, written again over its own
+// line after a stop. From the background, SIGTTOU stops the process first;
+// continued, it must take the terminal again. Never: an orphaned group in
+// the background, which nothing can bring to the foreground.
+Taken takeTerminal(std::ostream& output, bool again)
 {
     termios keyMode = settingsBefore;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
-    static_cast<void>(tcsetattr(STDIN_FILENO, TCSANOW, &keyMode));
-}
-
-// Only a key pressed after the prompt ends the pause: what was typed ahead
-// is dropped, so it never reaches the shell either.
-void dropTypedAhead()
-{
-    static_cast<void>(tcflush(STDIN_FILENO, TCIFLUSH));
-}
-
-// Back from a stop, the prompt is written again over its own line.
-void writePrompt(std::ostream& output, bool again)
-{
-    output << (again ? "\r" : "") << kPausePrompt << std::flush;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode) != 0) {
+        return errno == EINTR ? Taken::afterAStop : Taken::never;
+    }
+    if (terminalIsOurs()) { // moved to the background since: the wait hears of it
+        output << (again ? "\r" : "") << kPausePrompt << std::flush;
+    }
+    return Taken::yes;
 }
 
 ssize_t readTerminal(std::array<char, 64>& bytes)
@@ -228,11 +259,14 @@ ssize_t readTerminal(std::array<char, 64>& bytes)
 
 // Reads one key press: its first bytes, then whatever follows within the
 // window (the rest of the key, or repeats of a held one), never longer.
-void consumeKey()
+// False when a stop came before the key could be read: the terminal must be
+// taken again.
+bool consumeKey()
 {
     std::array<char, 64> bytes{};
-    if (readTerminal(bytes) <= 0) {
-        return;
+    const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
+    if (got <= 0) {
+        return got == 0 || errno != EINTR;
     }
     const auto deadline = std::chrono::steady_clock::now() + kKeyWindow;
     while (true) {
@@ -244,14 +278,15 @@ void consumeKey()
             continue;
         }
         if (ready <= 0 || (input.revents & POLLIN) == 0 || readTerminal(bytes) <= 0) {
-            return;
+            return true;
         }
     }
 }
 
 // Waits for a key and consumes it whole. False when a continue came first:
 // the terminal must be taken again. SIGCONT gets through only here, so none
-// goes unseen between a look and the wait.
+// goes unseen between a look and the wait (a stop handler raises it once
+// continued).
 bool waitForKey(const PauseSignals& signals)
 {
     while (true) {
@@ -267,8 +302,8 @@ bool waitForKey(const PauseSignals& signals)
             continued = 0;
             return false;
         }
-        if (ready > 0) {
-            consumeKey();
+        if (ready > 0 && !consumeKey()) {
+            continue; // the continue that follows the stop is waiting
         }
         return true; // a key, or a terminal that can no longer be read
     }
@@ -281,18 +316,19 @@ void pauseConsole(std::ostream& output)
     if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
         return; // scripted run: nobody to press a key
     }
+    Taken taken = Taken::never;
     {
         const PauseSignals signals;
         bool again = false;
         do {
-            enterKeyMode();
-            dropTypedAhead();
-            writePrompt(output, again);
+            taken = takeTerminal(output, again);
             again = true;
-        } while (!waitForKey(signals));
+        } while (taken != Taken::never && !waitForKey(signals));
         putTerminalBack();
     }
-    output << std::endl;
+    if (taken != Taken::never) {
+        output << std::endl;
+    }
 }
 
 } // namespace membership

@@ -131,6 +131,15 @@ def drain(reader):
         pass
 
 
+def process_state(pid):
+    """Linux's letter for the state of a process: R, S, T (stopped), Z; None once it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as status:
+            return status.read().rsplit(b")", 1)[1].split()[0].decode()
+    except FileNotFoundError:
+        return None
+
+
 def wait_until(condition, what):
     deadline = time.monotonic() + WAIT_SECONDS
     while not condition():
@@ -173,40 +182,6 @@ def wine_screen(drawn):
     return text.replace(b"\r", b"")
 
 
-# --- Job control: a terminal taken from the program without stopping it
-
-
-def hand_back_terminal(command):
-    """Starts COMMAND as the foreground job of its own group, as a shell would; on
-    SIGUSR1 takes the terminal back, sends it SIGTERM, and exits 0 only if that
-    ended it (not, say, stopped it for writing to the terminal from the background)."""
-    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
-    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
-    pid = os.fork()
-    if pid == 0:
-        os.setpgid(0, 0)
-        os.tcsetpgrp(0, os.getpgrp())
-        signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGUSR1})
-        os.execvp(command[0], command)
-    # Both set the group, as shells do; once the child has exec'd, the parent
-    # may not (EACCES), and need not.
-    try:
-        os.setpgid(pid, pid)
-    except PermissionError:
-        pass
-    signal.sigwait({signal.SIGUSR1})
-    os.tcsetpgrp(0, os.getpgrp())
-    os.kill(pid, signal.SIGTERM)
-    _, status = os.waitpid(pid, os.WUNTRACED)
-    if os.WIFSTOPPED(status):
-        os.kill(pid, signal.SIGKILL)
-        sys.exit("stopped by " + signal.Signals(os.WSTOPSIG(status)).name)
-    sys.exit(0 if os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGTERM else 1)
-
-
-if len(sys.argv) > 2 and sys.argv[1] == "--hand-back-terminal":
-    hand_back_terminal(sys.argv[2:])
 if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
     sys.exit(__doc__)
 PLATFORM, *COMMAND = sys.argv[1:]
@@ -362,11 +337,11 @@ class AtATerminal(unittest.TestCase):
 
     def test_stopped_by_any_means_waits_again_in_key_mode_once_continued(self):
         # Stopped: as a shell does while its job is stopped, the terminal is put
-        # back in line mode; continued, the program must take it back. Ctrl-Z:
-        # its group has no shell to continue it, so it is never stopped, but
-        # puts the terminal back (seen while its prompt is blocked) and takes it
-        # again as if continued.
-        for how in ("SIGSTOP", "Ctrl-Z", "Ctrl-Z, its prompt blocked"):
+        # back in line mode; continued, the program must take it back. Ctrl-Z,
+        # SIGTTIN or SIGTTOU: its group has no shell to continue it, so it is
+        # never stopped, but puts the terminal back (seen while its prompt is
+        # blocked) and takes it again as if continued.
+        for how in ("SIGSTOP", "Ctrl-Z", "Ctrl-Z, its prompt blocked", "SIGTTIN", "SIGTTOU"):
             with self.subTest(how):
                 if how != "SIGSTOP" and UNDER_QEMU:
                     self.skipTest("qemu-user stops a group no shell could continue")
@@ -380,6 +355,8 @@ class AtATerminal(unittest.TestCase):
                     os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
                     termios.tcsetattr(child.child_fd, termios.TCSANOW, child.settings_before)
                     child.kill(signal.SIGCONT)
+                elif how.startswith("SIGTT"):
+                    child.kill(getattr(signal, how))
                 else:
                     child.send(CONTROL_Z)
                 if reader is not None:
@@ -425,16 +402,6 @@ class AtATerminal(unittest.TestCase):
         child.send(b"k")
         self.assertEqual(finish(child), 1)
 
-    def test_terminal_put_back_from_the_background_without_stopping(self):
-        child = spawn([sys.executable, __file__, "--hand-back-terminal", *COMMAND])
-        self.addCleanup(child.close, force=True)
-        child.send(ENTRIES)
-        child.expect_exact(RESULT_AND_PAUSE)
-        wait_until(lambda: in_key_mode(child), "in key mode")
-        child.kill(signal.SIGUSR1)
-        self.assertEqual(finish(child), 0, child.before)
-        self.assertEqual(settings(child), child.settings_before)
-
     def test_input_typed_ahead_does_not_end_the_pause(self):
         child = self.start()
         child.expect_exact(b"Enter your choice: ")
@@ -472,8 +439,12 @@ class UnderAnInteractiveShell(unittest.TestCase):
         self.shell.expect_exact(self.SHELL_PROMPT)
         return self.shell.before
 
-    def start_program_at_the_pause(self):
-        self.shell.send(shlex.join(COMMAND).encode() + b"\r")
+    def start_program_at_the_pause(self, ignoring=None):
+        """Runs the program as a job, with the signal `ignoring` ignored from its start."""
+        line = shlex.join(COMMAND)
+        if ignoring:
+            line = f"(trap '' {ignoring}; exec {line})"
+        self.shell.send(line.encode() + b"\r")
         for prompt, entry in DIALOGUE:
             self.shell.expect_exact(prompt)
             self.shell.send(entry)
@@ -493,9 +464,12 @@ class UnderAnInteractiveShell(unittest.TestCase):
         self.assertEqual(shown, b"\r\n", "the key was echoed or left for the shell")
         self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
 
+    def job_pid(self):
+        return int(self.command(b"jobs -p %1").split()[-1])
+
     def wait_for_job_report(self, line, *reports):
         """Types the command line, then asks `jobs` until the shell has shown one
-        of `reports` of job 1; returns that one.
+        of `reports` of job 1; returns what it showed.
 
         bash can miss the end of a job that ends the moment it is continued (the
         two reach it as one SIGCHLD, seen with bash 5.2): a SIGCHLD sent before
@@ -509,27 +483,57 @@ class UnderAnInteractiveShell(unittest.TestCase):
             time.sleep(0.05)
             self.shell.kill(signal.SIGCHLD)
             shown += self.command(b"jobs %1")
-        return next(report for report in reports if report in shown)
+        return shown
 
     def test_stopped_then_brought_back_waits_again_for_one_key(self):
-        self.start_program_at_the_pause()
-        self.stop_with_control_z()
-        self.shell.send(b"fg\r")
-        self.shell.expect_exact(PAUSE_PROMPT)
-        wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
-        self.press_key_ending_the_job()
+        # A continue reaches the pause whatever its action was.
+        for ignoring in (None, "CONT"):
+            with self.subTest(ignoring=ignoring):
+                self.start_program_at_the_pause(ignoring)
+                self.stop_with_control_z()
+                self.shell.send(b"fg\r")
+                self.shell.expect_exact(PAUSE_PROMPT)
+                wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
+                self.press_key_ending_the_job()
 
     def test_terminated_after_moving_to_the_background(self):
+        # In the background, taking the terminal again stops it until it is
+        # in the foreground, SIGTTOU ignored or not, before it writes a
+        # prompt; SIGTERM must end it from there all the same. bash's `kill`
+        # sends SIGCONT after SIGTERM only to a job it knows is stopped, so
+        # the test waits until bash says so. How bash reports a job that has
+        # ended: by SIGTERM, by exit 0, by another status.
+        for ignoring in (None, "TTOU"):
+            with self.subTest(ignoring=ignoring):
+                self.start_program_at_the_pause(ignoring)
+                self.stop_with_control_z()
+                pid = self.job_pid()
+                shown = self.command(b"bg")
+                wait_until(lambda: process_state(pid) == "T", "stopped again in the background")
+                shown += self.wait_for_job_report(b"jobs %1", b"Stopped")
+                self.assertNotIn(PAUSE_PROMPT, shown, "prompted from the background")
+                shown = self.wait_for_job_report(b"kill -TERM %1", b"Terminated", b"Done", b"Exit")
+                self.assertIn(b"Terminated", shown, "the job did not end by SIGTERM")
+
+    def test_ended_while_stopped_leaves_the_terminal_to_the_job_holding_it(self):
+        # Stopped at the pause, then ended while another program holds the
+        # terminal: that program's settings and what was typed for it stay.
         self.start_program_at_the_pause()
         self.stop_with_control_z()
-        # In the background, taking the terminal again stops it until it is
-        # in the foreground; SIGTERM must end it from there all the same.
-        # bash's `kill` sends SIGCONT after SIGTERM only to a job it knows
-        # is stopped, so the test waits until bash says so. How bash reports
-        # a job that has ended: by SIGTERM, by exit 0, by another status.
-        self.wait_for_job_report(b"bg", b"Stopped")
-        ending = self.wait_for_job_report(b"kill -TERM %1", b"Terminated", b"Done", b"Exit")
-        self.assertEqual(ending, b"Terminated", "the job did not end by SIGTERM")
+        pid = self.job_pid()
+        self.shell.send(b"stty -echo; echo held$((6 * 7)); sleep 600\r")
+        self.shell.expect_exact(b"held42")
+        held = settings(self.shell)
+        self.shell.send(b"abc")
+        os.kill(pid, signal.SIGTERM)
+        os.kill(pid, signal.SIGCONT)
+        wait_until(lambda: process_state(pid) in (None, "Z"), "ended")
+        self.assertEqual(settings(self.shell), held)
+        self.assertEqual(unread_input_size(self.shell), 3, "what was typed for it was dropped")
+        self.shell.send(CONTROL_C)
+        self.shell.expect_exact(self.SHELL_PROMPT)  # bash has reaped the job: it reports it
+        shown = self.shell.before + self.command(b"jobs")
+        self.assertIn(b"Terminated", shown, "the job did not end by SIGTERM")
 
     def test_an_ignored_interrupt_stays_ignored(self):
         self.command(b"trap '' INT")

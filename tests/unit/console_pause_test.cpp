@@ -8,6 +8,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -101,19 +102,25 @@ private:
 };
 
 // Once a key has ended it, the pause has written its prompt and a line end,
-// put the terminal back, and left every signal action (an ignored one
-// included) and the signal mask as they were.
+// put the terminal back, and left every signal action (ignored ones, and
+// those it takes even so, included) and the signal mask as they were.
 TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
 {
     const TerminalAsInput terminal;
     ASSERT_TRUE(terminal.opened());
-    const std::vector<int> numbers{SIGHUP,  SIGINT,  SIGTERM, SIGSEGV, SIGABRT,
-                                   SIGUSR1, SIGUSR2, SIGTSTP, SIGCONT};
-    std::vector<SignalHandler> original(numbers.size());
-    std::transform(numbers.begin(), numbers.end(), original.begin(), [](int number) {
-        return exchangeHandler(number, number == SIGUSR2 ? SIG_IGN : SIG_DFL);
-    });
+    const std::vector<std::pair<int, SignalHandler>> actionsBefore{
+        {SIGHUP, SIG_DFL},  {SIGINT, SIG_DFL},  {SIGTERM, SIG_DFL}, {SIGSEGV, SIG_DFL},
+        {SIGABRT, SIG_DFL}, {SIGUSR1, SIG_DFL}, {SIGUSR2, SIG_IGN}, {SIGTSTP, SIG_DFL},
+        {SIGTTIN, SIG_DFL}, {SIGTTOU, SIG_IGN}, {SIGCONT, SIG_IGN},
+    };
+    std::vector<SignalHandler> original(actionsBefore.size());
+    std::transform(actionsBefore.begin(), actionsBefore.end(), original.begin(),
+                   [](const auto& before) { return exchangeHandler(before.first, before.second); });
+    sigset_t blocked{};
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTTOU);
     sigset_t maskBefore{};
+    pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore);
     pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
     const std::string settingsBefore = terminal.settings();
 
@@ -125,15 +132,15 @@ TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
     // cppcheck-suppress knownConditionTrueFalse ; the pause changes them meanwhile
     EXPECT_EQ(terminal.settings(), settingsBefore) << "the terminal was not put back";
     sigset_t maskAfter{};
-    pthread_sigmask(SIG_SETMASK, nullptr, &maskAfter);
-    for (std::size_t index = 0; index < numbers.size(); ++index) {
-        const int number = numbers.at(index);
+    pthread_sigmask(SIG_SETMASK, &maskBefore, &maskAfter);
+    for (std::size_t index = 0; index < actionsBefore.size(); ++index) {
+        const auto [number, before] = actionsBefore.at(index);
         EXPECT_EQ(sigismember(&maskAfter, number), sigismember(&maskBefore, number))
             << "signal " << number << " blocked or unblocked";
-        EXPECT_EQ(exchangeHandler(number, original.at(index)),
-                  number == SIGUSR2 ? SIG_IGN : SIG_DFL)
+        EXPECT_EQ(exchangeHandler(number, original.at(index)), before)
             << "signal " << number << " not put back";
     }
+    pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
 }
 
 } // namespace
