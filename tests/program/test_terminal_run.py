@@ -521,10 +521,12 @@ class UnderAnInteractiveShell(unittest.TestCase):
         self.start_program_at_the_pause()
         self.stop_with_control_z()
         pid = self.job_pid()
-        self.shell.send(b"stty -echo; echo held$((6 * 7)); sleep 600\r")
+        # Said by a program started in the foreground: an interrupt reaches it from then on.
+        self.shell.send(b"stty -echo; sh -c 'echo held$((6 * 7)); exec sleep 600'\r")
         self.shell.expect_exact(b"held42")
         held = settings(self.shell)
         self.shell.send(b"abc")
+        wait_until(lambda: unread_input_size(self.shell) == 3, "typed")
         os.kill(pid, signal.SIGTERM)
         os.kill(pid, signal.SIGCONT)
         wait_until(lambda: process_state(pid) in (None, "Z"), "ended")
