@@ -80,8 +80,8 @@ void readName(std::istream& input, std::string& name)
         }
     }
     input.clear(input.rdstate() & ~std::ios_base::failbit); // a failed seek's mark
-    std::string piece;
     try {
+        std::string piece;
         while (wordGoesOn(input) && input >> std::setw(kNameGlance) >> piece) {
             name += piece;
         }
