@@ -1,12 +1,15 @@
 # CHANGELOG.md is the one place where each release's version and date are
-# written ("## 1.1.0 (2026-12-08)"). From it come MEMBERSHIP_RELEASE_DATE,
-# the newest release's date (the manual page's), and, for the packages,
-# Debian's changelog (membership_debian_changelog).
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md membership_changelog_lines)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+# written ("## 1.1.1 (2026-12-08)"). Read before project(), which takes the
+# newest release's version from it: MEMBERSHIP_RELEASE_VERSION, and
+# MEMBERSHIP_RELEASE_DATE, the manual page's. For the packages, Debian's
+# changelog comes from it too (membership_debian_changelog).
+set(membership_changelog ${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md)
+file(STRINGS ${membership_changelog} membership_changelog_lines)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${membership_changelog})
 set(membership_release_heading "^## ([0-9.]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)$")
 foreach(line IN LISTS membership_changelog_lines)
     if(line MATCHES "${membership_release_heading}")
+        set(MEMBERSHIP_RELEASE_VERSION ${CMAKE_MATCH_1})
         set(MEMBERSHIP_RELEASE_DATE ${CMAKE_MATCH_2})
         break()
     endif()
