@@ -16,7 +16,7 @@ endif()
 
 file(GLOB_RECURSE program "${CPACK_TEMPORARY_DIRECTORY}/*membership.exe")
 get_filename_component(staged_folder "${program}" DIRECTORY)
-set(files membership.exe LICENSE.txt README.txt) # what the .wxs installs
+set(files membership.exe LICENSE.txt MANUAL.txt README.txt) # what the .wxs installs
 execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" ${files}
                 WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
 set(namespace ${CPACK_MEMBERSHIP_UPGRADE_CODE})
@@ -42,13 +42,12 @@ set(at_commit_time ${CMAKE_COMMAND} -E env TZ=UTC
 execute_process(COMMAND ${at_commit_time} ${CPACK_MEMBERSHIP_WIXL} --arch x64
                         --output "${installer}" "${work}/membership.wxs"
                 WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
-# The folder goes first on PATH ([~] is the rest): Windows Installer, and
-# Wine's, then take it away on uninstall leaving nothing behind, where an
-# appended folder can leave its separator. WriteEnvironmentStrings and
-# RemoveEnvironmentStrings run where Windows Installer's own sequence has them.
+# The folder goes at the end of PATH ([~] is what is there), as Windows
+# installers put theirs. WriteEnvironmentStrings and RemoveEnvironmentStrings
+# run where Windows Installer's own sequence has them.
 execute_process(COMMAND ${at_commit_time} ${CPACK_MEMBERSHIP_MSIBUILD} "${installer}"
     -q "CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)"
-    -q "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('PATH', '=-*PATH', '[INSTALLDIR];[~]', 'Program')"
+    -q "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('PATH', '=-*PATH', '[~];[INSTALLDIR]', 'Program')"
     -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)"
     -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)"
     -s membership "${CPACK_PACKAGE_VENDOR}" "x64;1033" "{${package_code}}"

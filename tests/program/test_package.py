@@ -54,11 +54,9 @@ VERSION = ARGUMENTS.version
 BASE_NAME = f"membership-{VERSION}-{ARGUMENTS.system}-{ARGUMENTS.processor}"
 
 # Each package's files, below its top folder, and where the program is.
-WINDOWS_ZIP = (["LICENSE.txt", "README.txt", "membership.exe"], "membership.exe")
-WINDOWS_MSI = (
-    ["membership/LICENSE.txt", "membership/README.txt", "membership/membership.exe"],
-    "membership/membership.exe",
-)
+WINDOWS_FILES = ["LICENSE.txt", "MANUAL.txt", "README.txt", "membership.exe"]
+WINDOWS_ZIP = (WINDOWS_FILES, "membership.exe")
+WINDOWS_MSI = (["membership/" + file for file in WINDOWS_FILES], "membership/membership.exe")
 TAR_GZ = (
     [
         "bin/membership",
@@ -256,7 +254,7 @@ class Packages(unittest.TestCase):
         wine = Wine()
         older, newer = self.make_older_msi(), self.packages[BASE_NAME + ".msi"]
         self.addCleanup(wine.uninstall_if_installed, newer, older)
-        path_before = wine.system_path()
+        path_before = wine.system_path_folders()
         # Where the older version was installed: the default, and a folder of an
         # administrator's choosing, which the newer version must go into too.
         cases = [
@@ -272,23 +270,23 @@ class Packages(unittest.TestCase):
                 self.assertEqual(
                     wine.installed_versions(), [VERSION], "the older version was not replaced"
                 )
-                self.assertEqual(
-                    sorted(path.name for path in folder.iterdir()),
-                    ["LICENSE.txt", "README.txt", "membership.exe"],
-                )
+                self.assertEqual(sorted(path.name for path in folder.iterdir()), WINDOWS_FILES)
                 shortcut = wine.start_menu_shortcut()
                 self.assertIsNotNone(shortcut, "no Start-menu shortcut")
                 self.assertIn(windows_folder.encode() + rb"\membership.exe", shortcut.read_bytes())
-                self.assertEqual(wine.system_path(), windows_folder + "\\;" + path_before)
-                # From any folder, through PATH, as at a command prompt.
-                done = wine.run("cmd", "/c", "membership", given=WORKED_EXAMPLE_INPUT)
+                self.assertEqual(wine.system_path_folders(), path_before + [windows_folder + "\\"])
+                # Through PATH, looked up as Windows does (Wine's cmd stops at an empty
+                # folder, which Wine's upgrade leaves before an appended one).
+                program = wine.find_on_path("membership.exe")
+                self.assertEqual(program, windows_folder + "\\membership.exe")
+                done = wine.run(program, given=WORKED_EXAMPLE_INPUT)
                 self.assertEqual(split_windows_output(done.stdout)[0], WORKED_EXAMPLE_OUTPUT)
 
                 wine.uninstall(newer)
                 self.assertEqual(wine.installed_versions(), [])
                 self.assertFalse(folder.exists(), "the install folder is left")
                 self.assertIsNone(wine.start_menu_shortcut(), "the shortcut is left")
-                self.assertEqual(wine.system_path(), path_before)
+                self.assertEqual(wine.system_path_folders(), path_before)
 
     def make_older_msi(self):
         """The .msi of the same files as an older version, as cpack makes it given that number."""
@@ -388,12 +386,23 @@ class Wine:
             for block in re.split(r"\r?\n\s*\r?\n", listed)
         ]
 
-    def system_path(self):
-        return next(
+    def system_path_folders(self):
+        """The system PATH's folders, in order. Wine leaves an empty one where it took an
+        appended folder away, which Windows passes over."""
+        path = next(
             values["PATH"]
             for values in self.registry(self.ENVIRONMENT, "/v", "PATH")
             if "PATH" in values
         )
+        return [folder for folder in path.split(";") if folder]
+
+    def find_on_path(self, name):
+        """The first folder of the system PATH, on drive C:, that holds `name`, with it."""
+        for folder in self.system_path_folders():
+            unix_folder = self.prefix / "drive_c" / folder[3:].replace("\\", "/")
+            if folder[:3].upper() == "C:\\" and (unix_folder / name).is_file():
+                return folder.rstrip("\\") + "\\" + name
+        return None
 
     def installed_versions(self):
         """The versions of membership that Add/Remove Programs lists."""
