@@ -7,8 +7,9 @@
 # packed; each installed program runs the worked example (under qemu where
 # foreign); the x86-64 program carries the protections the README lists.
 # And the README's commands, as written: the run command runs the worked
-# example, and the .tar.gz's install and removal (into a scratch
-# /usr/local) leave the folders already there as they were, and nothing.
+# example, in a clone and in the released source, and the .tar.gz's install
+# and removal (into a scratch /usr/local) leave the folders already there as
+# they were, and nothing.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
@@ -76,10 +77,15 @@ report=$(rpmlint -c packaging/rpm/rpmlint.toml "$dist"/*.rpm 2>&1 || true)
 printf '%s\n' "$report" | grep -v '^ *$'
 ! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
 
-echo "--- the README's .tar.gz install and removal, in a scratch /usr/local"
 tarball=$(cd "$dist" && echo membership-*-Linux-x86_64.tar.gz)
 version=${tarball#membership-}
 version=${version%-Linux-x86_64.tar.gz}
+
+echo "--- the released source, with the README's run command"
+tar -xzf "$dist/membership-$version.tar.gz" -C "$scratch"
+(cd "$scratch/membership-$version" && expect_worked_example bash -c "$run_command")
+
+echo "--- the README's .tar.gz install and removal, in a scratch /usr/local"
 readme_line() { # the README's line that starts with $1, for this release, in the scratch folder
     grep -o "$1.*" README.md | head -n 1 | sed "s|/usr/local|$scratch/local|g; s/\`.*//;
         s/VERSION/$version/g; s/PROCESSOR/x86_64/g; s/^sudo //"
@@ -95,7 +101,7 @@ eval "$(readme_line 'sudo rm -r')"
 echo "installed, the folders there left as they were, and removed"
 
 echo "--- each package installed, and its program on the worked example"
-while read -r _ debian _ uname qemu rpm; do
+while read -r debian _ _ qemu rpm; do
     run=()
     [[ $qemu == - ]] || run=("$qemu")
     root=$scratch/dpkg-$debian
@@ -110,4 +116,4 @@ while read -r _ debian _ uname qemu rpm; do
     rpm --root "$root" -i --ignorearch "$dist"/membership-*-1."$rpm".rpm
     rpm --root "$root" -V membership
     expect_worked_example "${run[@]}" "$root/usr/bin/membership"
-done < <(grep -v '^#' cmake/linux-processors.txt)
+done < <(grep -v '^#' packaging/linux-processors.txt)

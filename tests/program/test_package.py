@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
-"""Makes the build's packages with cpack, unpacks each and runs the program from it.
+"""Checks the packages that a build's package step made, in its package folder: the very
+files a release ships. Each is unpacked, its files listed and its program run; its own tools
+say what it names itself.
 
-Usage: test_package.py --posix|--windows --version V --system S --processor P
-                       [--debian-architecture A] [--rpm-architecture A] [--msi]
-                       --cpack CPACK CPACK_CONFIG [-- EMULATOR...]
-The names the packages must have come from the version, system, processor
-and Debian and RPM architectures; a .deb or .rpm is expected only where its
-architecture is given, a Windows .msi only with --msi. Under Wine, the .msi
-is also installed, upgraded from an older version and removed again.
+Usage: test_package.py --posix|--windows --version V --folder DIR PACKAGE... [-- EMULATOR...]
+PACKAGE: each file the folder must hold; it holds nothing else. Under Wine, the .msi is also
+installed over an older version of itself, upgraded and removed again.
 """
 import argparse
 import gzip
@@ -15,6 +13,7 @@ import io
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -40,18 +39,13 @@ def parse_arguments():
     platform.add_argument("--posix", action="store_true")
     platform.add_argument("--windows", action="store_true")
     parser.add_argument("--version", required=True)
-    parser.add_argument("--system", required=True)
-    parser.add_argument("--processor", required=True)
-    parser.add_argument("--debian-architecture")
-    parser.add_argument("--rpm-architecture")
-    parser.add_argument("--msi", action="store_true")
-    parser.add_argument("--cpack", nargs=2, metavar=("CPACK", "CPACK_CONFIG"), required=True)
+    parser.add_argument("--folder", required=True, type=pathlib.Path)
+    parser.add_argument("packages", nargs="+")
     return parser.parse_args(arguments), emulator
 
 
 ARGUMENTS, EMULATOR = parse_arguments()
 VERSION = ARGUMENTS.version
-BASE_NAME = f"membership-{VERSION}-{ARGUMENTS.system}-{ARGUMENTS.processor}"
 
 # Each package's files, below its top folder, and where the program is.
 WINDOWS_FILES = ["LICENSE.txt", "MANUAL.txt", "README.txt", "membership.exe"]
@@ -91,57 +85,28 @@ RPM = (
 )
 
 
-def expected_packages():
-    if ARGUMENTS.windows:
-        return {
-            BASE_NAME + ".zip": WINDOWS_ZIP,
-            **({BASE_NAME + ".msi": WINDOWS_MSI} if ARGUMENTS.msi else {}),
-        }
-    expected = {BASE_NAME + ".tar.gz": TAR_GZ}
-    if ARGUMENTS.debian_architecture:
-        expected[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"] = DEBIAN
-    if ARGUMENTS.rpm_architecture:
-        expected[f"membership-{VERSION}-1.{ARGUMENTS.rpm_architecture}.rpm"] = RPM
-    return expected
+CONTENTS = {
+    ".zip": WINDOWS_ZIP,
+    ".msi": WINDOWS_MSI,
+    ".tar.gz": TAR_GZ,
+    ".deb": DEBIAN,
+    ".rpm": RPM,
+}
 
 
-def make_packages(directory):
-    """Makes the packages with cpack into `directory`; returns the folder they are in."""
-    cpack, config = ARGUMENTS.cpack
-    subprocess.run(
-        [cpack, "--config", config, "-B", str(directory)], check=True, stdout=subprocess.DEVNULL
-    )
-    return directory
+def contents_of(name):
+    """The files a package of that name holds, and where its program is."""
+    return next(files for suffix, files in CONTENTS.items() if name.endswith(suffix))
 
 
-def debian_member(package, prefix):
-    """The member of a .deb (an ar archive) whose name starts with `prefix`, opened."""
-    content = package.read_bytes()
-    if not content.startswith(b"!<arch>\n"):
-        raise AssertionError(f"{package} is not an ar archive")
-    offset = 8
-    while offset < len(content):
-        header = content[offset : offset + 60]
-        name, size = header[:16].strip().decode(), int(header[48:58])
-        if name.startswith(prefix):
-            data = content[offset + 60 : offset + 60 + size]
-            return tarfile.open(fileobj=io.BytesIO(data))
-        offset += 60 + size + size % 2
-    raise AssertionError(f"{package} holds no {prefix}")
-
-
-def debian_control(package):
-    """The .deb's control fields, as a dictionary."""
-    with debian_member(package, "control.tar") as archive:
-        text = archive.extractfile("./control").read().decode()
-    return dict(re.findall(r"^(\S+): (.*)$", text, re.MULTILINE))
+def read_out(*command):
+    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
 
 
 def unpack(package, directory):
     """Unpacks the package; returns the folder that holds its files."""
     if package.name.endswith(".deb"):
-        with debian_member(package, "data.tar") as archive:
-            archive.extractall(directory)
+        subprocess.run(["dpkg-deb", "--extract", str(package), str(directory)], check=True)
         return directory
     if package.name.endswith(".zip"):
         with zipfile.ZipFile(package) as archive:
@@ -155,9 +120,10 @@ def unpack(package, directory):
         )
         return directory
     if package.name.endswith(".rpm"):
-        payload = subprocess.run(
-            ["rpm2archive", "-"], stdin=package.open("rb"), capture_output=True, check=True
-        ).stdout
+        with package.open("rb") as rpm:
+            payload = subprocess.run(
+                ["rpm2archive", "-"], stdin=rpm, capture_output=True, check=True
+            ).stdout
         with tarfile.open(fileobj=io.BytesIO(payload)) as archive:
             archive.extractall(directory)
         return directory
@@ -187,17 +153,17 @@ class Packages(unittest.TestCase):
         scratch = tempfile.TemporaryDirectory()
         cls.addClassCleanup(scratch.cleanup)
         cls.scratch = pathlib.Path(scratch.name)
-        cls.folder = make_packages(cls.scratch / "packages")
-        cls.packages = {path.name: path for path in cls.folder.iterdir() if path.is_file()}
-        cls.expected = expected_packages()
+        cls.packages = {name: ARGUMENTS.folder / name for name in ARGUMENTS.packages}
 
-    def test_the_packages_named_for_version_system_and_processor(self):
-        self.assertEqual(sorted(self.packages), sorted(self.expected))
+    def test_the_folder_holds_the_packages_and_nothing_else(self):
+        made = [path.name for path in ARGUMENTS.folder.iterdir() if path.is_file()]
+        self.assertEqual(sorted(made), sorted(self.packages))
 
     def test_each_package_holds_its_files_and_runs_the_worked_example(self):
-        for name, (files, program) in self.expected.items():
+        for name, package in self.packages.items():
             with self.subTest(name):
-                top = unpack(self.packages[name], self.scratch / name)
+                files, program = contents_of(name)
+                top = unpack(package, self.scratch / name)
                 self.assertEqual(files_under(top), files)
                 self.assert_runs_the_worked_example(top / program)
                 for text in (top / file for file in files if file.endswith(".txt")):
@@ -217,42 +183,35 @@ class Packages(unittest.TestCase):
                         f"the newest entry of {changelog.name}",
                     )
 
-    def test_debian_package_names_its_version_and_architecture(self):
-        if ARGUMENTS.debian_architecture is None:
-            self.skipTest("no .deb for this system")
-        control = debian_control(
-            self.packages[f"membership_{VERSION}_{ARGUMENTS.debian_architecture}.deb"]
-        )
-        self.assertEqual(
-            (control["Package"], control["Version"], control["Architecture"]),
-            ("membership", VERSION, ARGUMENTS.debian_architecture),
-        )
-
-    def test_rpm_names_its_version_and_architecture(self):
-        if ARGUMENTS.rpm_architecture is None:
-            self.skipTest("no .rpm for this system")
-        package = self.packages[f"membership-{VERSION}-1.{ARGUMENTS.rpm_architecture}.rpm"]
-
-        def query(*what):
-            return subprocess.run(
-                ["rpm", "-qp", *what, str(package)], capture_output=True, text=True, check=True
-            ).stdout.split("\n")
-
-        self.assertEqual(
-            query("--queryformat", "%{NAME} %{VERSION} %{ARCH}"),
-            [f"membership {VERSION} {ARGUMENTS.rpm_architecture}"],
-        )
-        # A static program needs nothing: rpm's own features alone.
-        self.assertEqual(
-            [need for need in query("--requires") if need and not need.startswith("rpmlib(")], []
-        )
-        self.assertEqual(query("--licensefiles"), ["/" + RPM_LICENSE, ""])
+    def test_each_package_names_its_version_and_processor_as_its_file_name_does(self):
+        # Debian's and RPM's names: membership_VERSION_ARCH.deb, membership-VERSION-1.ARCH.rpm.
+        for name, package in self.packages.items():
+            with self.subTest(name):
+                if name.endswith(".deb"):
+                    fields = read_out("dpkg-deb", "--field", package, *"Package Version".split())
+                    architecture = read_out("dpkg-deb", "--field", package, "Architecture")
+                    self.assertEqual(fields, f"Package: membership\nVersion: {VERSION}\n")
+                    self.assertEqual(name, f"membership_{VERSION}_{architecture.strip()}.deb")
+                elif name.endswith(".rpm"):
+                    said = read_out(
+                        "rpm", "-qp", "--queryformat", "%{NAME}-%{VERSION}-%{ARCH}", package
+                    )
+                    self.assertEqual(name, said.replace(f"-{VERSION}-", f"-{VERSION}-1.") + ".rpm")
+                    # A static program needs nothing: rpm's own features alone.
+                    needs = read_out("rpm", "-qp", "--requires", package).split("\n")
+                    self.assertEqual([need for need in needs if need and "rpmlib(" not in need], [])
+                    licences = read_out("rpm", "-qp", "--licensefiles", package)
+                    self.assertEqual(licences, "/" + RPM_LICENSE + "\n")
+                elif name.endswith(".msi"):
+                    properties = read_out("msiinfo", "export", package, "Property")
+                    self.assertIn(f"\nProductVersion\t{VERSION}\n", properties)
 
     def test_msi_replaces_an_older_version_and_uninstalls_without_a_trace(self):
-        if not (ARGUMENTS.msi and EMULATOR):
+        if not (ARGUMENTS.windows and EMULATOR):
             self.skipTest("needs the .msi and Wine")
+        newer = next(package for name, package in self.packages.items() if name.endswith(".msi"))
         wine = Wine()
-        older, newer = self.make_older_msi(), self.packages[BASE_NAME + ".msi"]
+        older = self.make_older_msi(newer)
         self.addCleanup(wine.uninstall_if_installed, newer, older)
         path_before = wine.system_path_folders()
         # Where the older version was installed: the default, and a folder of an
@@ -288,27 +247,18 @@ class Packages(unittest.TestCase):
                 self.assertIsNone(wine.start_menu_shortcut(), "the shortcut is left")
                 self.assertEqual(wine.system_path_folders(), path_before)
 
-    def make_older_msi(self):
-        """The .msi of the same files as an older version, as cpack makes it given that number."""
-        cpack, config = ARGUMENTS.cpack
-        folder = self.scratch / "older"
-        name = f"membership-{OLDER_VERSION}-Windows-{ARGUMENTS.processor}"
-        subprocess.run(
-            [
-                cpack,
-                "--config",
-                config,
-                "-B",
-                str(folder),
-                "-D",
-                f"CPACK_PACKAGE_VERSION={OLDER_VERSION}",
-                "-D",
-                f"CPACK_PACKAGE_FILE_NAME={name}",
-            ],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
-        return folder / f"{name}.msi"
+    def make_older_msi(self, newer):
+        """The shipped .msi relabelled as an older version: another version and product code."""
+        older = self.scratch / f"membership-{OLDER_VERSION}.msi"
+        shutil.copyfile(newer, older)
+        relabel = []
+        for name, value in (("ProductVersion", OLDER_VERSION), ("ProductCode", OLDER_CODE)):
+            relabel += [
+                "-q",
+                f"UPDATE `Property` SET `Value` = '{value}' WHERE `Property` = '{name}'",
+            ]
+        subprocess.run(["msibuild", str(older), *relabel], check=True)
+        return older
 
     def assert_runs_the_worked_example(self, program):
         done = subprocess.run(
@@ -327,6 +277,7 @@ class Packages(unittest.TestCase):
 
 
 OLDER_VERSION = "0.9.0"
+OLDER_CODE = "{0D5E4C1B-6A2F-4E8D-9B3C-7F1A2E4D6C80}"
 
 
 class Wine:

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -70,11 +72,16 @@ public:
     {
         ASSERT_EQ(write(controller_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
-    [[nodiscard]] std::string settings() const
+    // What termios defines of the settings: the flag words, the control
+    // characters and the speeds (the rest of the struct is the system's own,
+    // and an emulator's may differ there).
+    [[nodiscard]] auto settings() const
     {
         termios now{};
         tcgetattr(terminal_, &now);
-        return {reinterpret_cast<const char*>(&now), sizeof now};
+        return std::make_tuple(now.c_iflag, now.c_oflag, now.c_cflag, now.c_lflag,
+                               std::vector<cc_t>(std::begin(now.c_cc), std::end(now.c_cc)),
+                               cfgetispeed(&now), cfgetospeed(&now));
     }
 
 private:
@@ -122,7 +129,7 @@ TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
     sigset_t maskBefore{};
     pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore);
     pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
-    const std::string settingsBefore = terminal.settings();
+    const auto settingsBefore = terminal.settings();
 
     KeyAfterPrompt shown(terminal);
     std::ostream output(&shown);

@@ -2,7 +2,11 @@
 # of them or none: on Linux a .tar.gz, a .deb and, on the processors RPM
 # users run, an .rpm; on Windows a .zip and an .msi of the same folder. A
 # tool they need that is missing stops the configure with its Debian package.
+# MEMBERSHIP_PACKAGES_MADE: their names, as they are in the build's
+# packages/ folder, which their test checks and the release ships.
 include(${CMAKE_CURRENT_LIST_DIR}/LinuxProcessors.cmake)
+set(CPACK_PACKAGE_FILE_NAME
+    "${PROJECT_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 
 set(MEMBERSHIP_MAINTAINER "The membership authors <membership@example.org>")
 set(CPACK_PACKAGE_VENDOR "The membership authors")
@@ -18,6 +22,8 @@ endfunction()
 
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
+    set(CPACK_MEMBERSHIP_MSI ${CPACK_PACKAGE_FILE_NAME}.msi)
+    set(MEMBERSHIP_PACKAGES_MADE ${CPACK_PACKAGE_FILE_NAME}.zip ${CPACK_MEMBERSHIP_MSI})
     # The .msi, of the .zip's files, comes after it (WindowsInstaller.cmake).
     membership_require_program(CPACK_MEMBERSHIP_WIXL wixl wixl)
     membership_require_program(CPACK_MEMBERSHIP_MSIBUILD msibuild msitools)
@@ -26,14 +32,16 @@ if(WIN32)
     set(CPACK_MEMBERSHIP_SUMMARY ${PROJECT_DESCRIPTION})
     # Never changes: Windows Installer knows every version by it.
     set(CPACK_MEMBERSHIP_UPGRADE_CODE 6B1B3A47-8E2E-4C41-9B0E-2F4C5A0D9E11)
-    set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/WindowsInstaller.cmake)
+    set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsInstaller.cmake)
 elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     membership_linux_processor(UNAME ${CMAKE_SYSTEM_PROCESSOR})
     if(NOT MEMBERSHIP_DEBIAN)
         message(FATAL_ERROR "No row for ${CMAKE_SYSTEM_PROCESSOR} in "
-                            "cmake/linux-processors.txt: its packages would have no names")
+                            "packaging/linux-processors.txt: its packages would have no names")
     endif()
     set(CPACK_GENERATOR TGZ DEB)
+    set(CPACK_DEBIAN_FILE_NAME ${PROJECT_NAME}_${PROJECT_VERSION}_${MEMBERSHIP_DEBIAN}.deb)
+    set(MEMBERSHIP_PACKAGES_MADE ${CPACK_PACKAGE_FILE_NAME}.tar.gz ${CPACK_DEBIAN_FILE_NAME})
 
     # Both install the manual page gzipped; -n: no name or time in its header.
     membership_require_program(GZIP_EXECUTABLE gzip gzip)
@@ -73,6 +81,8 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/licenses/${PROJECT_NAME}
                 COMPONENT rpm EXCLUDE_FROM_ALL)
         list(APPEND CPACK_GENERATOR RPM)
+        set(CPACK_RPM_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-1.${MEMBERSHIP_RPM}.rpm)
+        list(APPEND MEMBERSHIP_PACKAGES_MADE ${CPACK_RPM_FILE_NAME})
     endif()
 else()
     message(FATAL_ERROR "Packages are made for Linux and Windows, not ${CMAKE_SYSTEM_NAME}")
@@ -88,20 +98,16 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "months and the member's name, and prints the name with the total charge in"
     "dollars to two decimals. Then it waits for a key press at a terminal, and"
     "exits. Unusual entries are priced rather than refused, as membership(1) says.")
-set(CPACK_PACKAGE_FILE_NAME
-    "${PROJECT_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MEMBERSHIP_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${MEMBERSHIP_DEBIAN})
 
-set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_ARCHITECTURE ${MEMBERSHIP_RPM})
 # RPM's summaries are capitalised, and do not repeat the package's name.
 set(CPACK_RPM_PACKAGE_SUMMARY "Prices a Brenmoor plan for a number of months at the console")
@@ -130,7 +136,7 @@ string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
     "%define __spec_install_post %{nil}")
 
 # The commit's time for the packages, and each generator's own components.
-configure_file(${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
+configure_file(${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake.in
                ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 include(CPack)

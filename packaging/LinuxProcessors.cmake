@@ -1,9 +1,9 @@
 # membership_linux_processor(COLUMN VALUE): reads the row of
-# linux-processors.txt whose COLUMN (PRESET, DEBIAN, TRIPLET, UNAME, QEMU or
-# RPM) is VALUE into MEMBERSHIP_<COLUMN> for each column; all are "" when no
-# row has it, and a "-" in the table reads as "".
+# linux-processors.txt whose COLUMN (DEBIAN, TRIPLET, UNAME, QEMU or RPM) is
+# VALUE into MEMBERSHIP_<COLUMN> for each column; all are "" when no row has
+# it, and a "-" in the table reads as "".
 function(membership_linux_processor column value)
-    set(columns PRESET DEBIAN TRIPLET UNAME QEMU RPM)
+    set(columns DEBIAN TRIPLET UNAME QEMU RPM)
     list(FIND columns ${column} key)
     file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/linux-processors.txt rows REGEX "^[^#]")
     set(found "")

@@ -1,6 +1,6 @@
 # Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS), once the
-# .zip is made: makes membership-VERSION-Windows-x86_64.msi of the files the
-# .zip holds, from packaging/windows/membership.wxs.in, with msitools' wixl,
+# .zip is made: makes the .msi (CPACK_MEMBERSHIP_MSI) of the files the .zip
+# holds, from packaging/windows/membership.wxs.in, with msitools' wixl,
 # then adds with msibuild what wixl cannot write: the install folder on the
 # system PATH. The .msi goes beside the .zip.
 #
@@ -30,7 +30,7 @@ string(UUID MEMBERSHIP_PRODUCT_CODE NAMESPACE ${namespace}
 string(UUID package_code NAMESPACE ${namespace} NAME "package ${contents}" TYPE SHA1 UPPER)
 
 set(work "${CPACK_TOPLEVEL_DIRECTORY}/msi")
-set(installer "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
+set(installer "${CPACK_PACKAGE_DIRECTORY}/${CPACK_MEMBERSHIP_MSI}")
 file(MAKE_DIRECTORY "${work}")
 configure_file("${CPACK_MEMBERSHIP_WXS}" "${work}/membership.wxs" @ONLY)
 
