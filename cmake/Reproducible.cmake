@@ -3,11 +3,12 @@
 # machine that built them.
 
 # SOURCE_DATE_EPOCH (https://reproducible-builds.org/specs/source-date-epoch/):
-# the caller's, else the last commit's time, else the newest release's day.
+# the caller's, else the last commit's time, else CHANGELOG.md's, which in a
+# source archive made by git archive is the commit's too.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(MEMBERSHIP_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
-    membership_epoch_of(${MEMBERSHIP_RELEASE_DATE} MEMBERSHIP_SOURCE_DATE_EPOCH)
+    file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CHANGELOG.md MEMBERSHIP_SOURCE_DATE_EPOCH "%s" UTC)
     find_package(Git QUIET)
     if(Git_FOUND)
         execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
