@@ -2,9 +2,9 @@
 """Builds the bench preset and times whole-process runs of the shipped program.
 
 Startup: the worked example (a, 6, Ann) through the shipped program, the same
-sources linked dynamically, and a static C program that writes the same output
-with one write(), in alternating runs; the median of each and its ratio to the
-C program. A long name: 64 MiB of it from a file, through the shipped program
+sources linked dynamically, and a static program that writes the same output
+with one write(), in alternating runs; the median of each and its ratio to
+that floor. A long name: 64 MiB of it from a file, through the shipped program
 and a static C program that reads all its input and writes it back, in
 alternating runs; the median, the spread and the peak memory of each, and
 their ratios to the C program's. Where the library's scan for the name's end
@@ -29,7 +29,7 @@ SHIPPED = os.path.join(BUILD, "src", "membership")
 STARTUP_PROGRAMS = {
     "shipped": SHIPPED,
     "linked dynamically": os.path.join(BUILD, "bench", "membership_dynamic"),
-    "C, one write()": os.path.join(BUILD, "bench", "one_write_baseline"),
+    "floor, one write()": os.path.join(BUILD, "bench", "one_write_baseline"),
 }
 LONG_NAME_PROGRAMS = {
     "shipped": SHIPPED,
@@ -122,7 +122,7 @@ def startup(scratch, runs):
     if len(outputs) != 1:
         sys.exit(f"the programs disagree on the worked example: {outputs}")
     samples = alternate(programs, input_path, runs)
-    floor = statistics.median(samples["C, one write()"])
+    floor = statistics.median(samples["floor, one write()"])
     print(f"startup, the worked example: median of {runs} alternating runs each")
     for label, times in samples.items():
         median = statistics.median(times)

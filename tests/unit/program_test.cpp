@@ -1,4 +1,4 @@
-#include "console_dialogue.hpp"
+#include "dialogue_texts.hpp"
 #include "failure_recording_buffer.hpp"
 #include "program.hpp"
 
@@ -98,17 +98,9 @@ private:
     std::string delivered_;
 };
 
-std::string dialogueOutputFor(const std::string& input)
-{
-    std::istringstream in(input);
-    std::ostringstream out;
-    runConsoleDialogue(in, out);
-    return out.str();
-}
-
-constexpr const char* kWorkedExample = "a\n6\nAnn\n";
+const std::string kWorkedExample(expected::kWorkedExampleInput);
 constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
-const std::size_t kWorkedExampleOutputSize = dialogueOutputFor(kWorkedExample).size();
+const std::size_t kWorkedExampleOutputSize = expected::runDialogue(kWorkedExample).size();
 
 std::string lostOutput(int errorNumber)
 {
@@ -175,7 +167,7 @@ TEST(RunProgram, ExitStatusAndReportForEachFailure)
             out << run.pauseWrites;
         });
 
-        const std::string dialogue = dialogueOutputFor(run.input);
+        const std::string dialogue = expected::runDialogue(run.input);
         const std::string whole = dialogue + run.pauseWrites;
         EXPECT_EQ(output.delivered(), whole.substr(0, std::min(whole.size(), run.outputCapacity)))
             << run.what;
