@@ -102,6 +102,7 @@ echo "installed, the folders there left as they were, and removed"
 
 echo "--- each package installed, and its program on the worked example"
 while read -r debian _ _ qemu rpm; do
+    grep -q "| \`$debian\` |" README.md || { echo "no $debian in the README's table" >&2; exit 1; }
     run=()
     [[ $qemu == - ]] || run=("$qemu")
     root=$scratch/dpkg-$debian

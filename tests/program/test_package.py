@@ -47,55 +47,24 @@ def parse_arguments():
 ARGUMENTS, EMULATOR = parse_arguments()
 VERSION = ARGUMENTS.version
 
-# Each package's files, below its top folder, and where the program is.
-WINDOWS_FILES = ["LICENSE.txt", "MANUAL.txt", "README.txt", "membership.exe"]
-WINDOWS_ZIP = (WINDOWS_FILES, "membership.exe")
-WINDOWS_MSI = (["membership/" + file for file in WINDOWS_FILES], "membership/membership.exe")
-TAR_GZ = (
-    [
-        "bin/membership",
-        "share/doc/membership/CHANGELOG.md",
-        "share/doc/membership/LICENSE",
-        "share/doc/membership/README.md",
-        "share/man/man1/membership.1",
-    ],
-    "bin/membership",
-)
-DEBIAN = (
-    [
-        "usr/bin/membership",
-        "usr/share/doc/membership/README.md",
-        "usr/share/doc/membership/changelog.gz",
-        "usr/share/doc/membership/copyright",
-        "usr/share/lintian/overrides/membership",
-        "usr/share/man/man1/membership.1.gz",
-    ],
-    "usr/bin/membership",
-)
+# Each kind of package's files, below its top folder, its program first.
+WINDOWS_FILES = ["membership.exe", "LICENSE.txt", "MANUAL.txt", "README.txt"]
+DOCUMENTS = "share/doc/membership/"
 RPM_LICENSE = "usr/share/licenses/membership/LICENSE"
-RPM = (
-    [
-        "usr/bin/membership",
-        "usr/share/doc/membership/CHANGELOG.md",
-        "usr/share/doc/membership/README.md",
-        RPM_LICENSE,
-        "usr/share/man/man1/membership.1.gz",
-    ],
-    "usr/bin/membership",
-)
-
-
 CONTENTS = {
-    ".zip": WINDOWS_ZIP,
-    ".msi": WINDOWS_MSI,
-    ".tar.gz": TAR_GZ,
-    ".deb": DEBIAN,
-    ".rpm": RPM,
+    ".zip": WINDOWS_FILES,
+    ".msi": ["membership/" + file for file in WINDOWS_FILES],
+    ".tar.gz": ["bin/membership", "share/man/man1/membership.1"]
+    + [DOCUMENTS + file for file in ("CHANGELOG.md", "LICENSE", "README.md")],
+    ".deb": ["usr/bin/membership", "usr/share/man/man1/membership.1.gz"]
+    + ["usr/share/lintian/overrides/membership"]
+    + ["usr/" + DOCUMENTS + file for file in ("README.md", "changelog.gz", "copyright")],
+    ".rpm": ["usr/bin/membership", "usr/share/man/man1/membership.1.gz", RPM_LICENSE]
+    + ["usr/" + DOCUMENTS + file for file in ("CHANGELOG.md", "README.md")],
 }
 
 
 def contents_of(name):
-    """The files a package of that name holds, and where its program is."""
     return next(files for suffix, files in CONTENTS.items() if name.endswith(suffix))
 
 
@@ -162,10 +131,13 @@ class Packages(unittest.TestCase):
     def test_each_package_holds_its_files_and_runs_the_worked_example(self):
         for name, package in self.packages.items():
             with self.subTest(name):
-                files, program = contents_of(name)
+                files = contents_of(name)
+                program = files[0]
                 top = unpack(package, self.scratch / name)
-                self.assertEqual(files_under(top), files)
+                self.assertEqual(files_under(top), sorted(files))
                 self.assert_runs_the_worked_example(top / program)
+                if ARGUMENTS.windows:
+                    self.assert_needs_only_windows_and_names_its_version(top / program)
                 for text in (top / file for file in files if file.endswith(".txt")):
                     self.assertNotIn(
                         b"\n",
@@ -229,7 +201,7 @@ class Packages(unittest.TestCase):
                 self.assertEqual(
                     wine.installed_versions(), [VERSION], "the older version was not replaced"
                 )
-                self.assertEqual(sorted(path.name for path in folder.iterdir()), WINDOWS_FILES)
+                self.assertEqual(files_under(folder), sorted(WINDOWS_FILES))
                 shortcut = wine.start_menu_shortcut()
                 self.assertIsNotNone(shortcut, "no Start-menu shortcut")
                 self.assertIn(windows_folder.encode() + rb"\membership.exe", shortcut.read_bytes())
@@ -251,14 +223,22 @@ class Packages(unittest.TestCase):
         """The shipped .msi relabelled as an older version: another version and product code."""
         older = self.scratch / f"membership-{OLDER_VERSION}.msi"
         shutil.copyfile(newer, older)
-        relabel = []
-        for name, value in (("ProductVersion", OLDER_VERSION), ("ProductCode", OLDER_CODE)):
-            relabel += [
-                "-q",
-                f"UPDATE `Property` SET `Value` = '{value}' WHERE `Property` = '{name}'",
-            ]
-        subprocess.run(["msibuild", str(older), *relabel], check=True)
+        relabel = "UPDATE `Property` SET `Value` = '{}' WHERE `Property` = '{}'"
+        versions = relabel.format(OLDER_VERSION, "ProductVersion")
+        codes = relabel.format(OLDER_CODE, "ProductCode")
+        subprocess.run(["msibuild", str(older), "-q", versions, "-q", codes], check=True)
         return older
+
+    def assert_needs_only_windows_and_names_its_version(self, program):
+        """Imports KERNEL32.dll and msvcrt.dll, which every Windows has, and nothing else; its
+        version resource (UTF-16 strings: each key, padding, then its value) names VERSION."""
+        dump = read_out("x86_64-w64-mingw32-objdump", "-p", program)
+        imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+        self.assertEqual(imported, {"kernel32.dll", "msvcrt.dll"})
+        content = program.read_bytes().decode("utf-16-le", errors="replace")
+        for key in ("FileVersion", "ProductVersion"):
+            self.assertRegex(content, key + r"\x00+" + re.escape(VERSION) + r"\x00")
+        self.assertIn("ProductName\x00\x00membership\x00", content)
 
     def assert_runs_the_worked_example(self, program):
         done = subprocess.run(
@@ -287,14 +267,8 @@ class Wine:
     UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
     def __init__(self):
-        prefix = next(
-            (
-                word.removeprefix("WINEPREFIX=")
-                for word in EMULATOR
-                if word.startswith("WINEPREFIX=")
-            ),
-            os.environ.get("WINEPREFIX"),
-        )
+        settings = [word.split("=", 1) for word in EMULATOR if "=" in word]
+        prefix = dict(settings).get("WINEPREFIX", os.environ.get("WINEPREFIX"))
         self.prefix = pathlib.Path(prefix or pathlib.Path.home() / ".wine")
 
     def run(self, *command, given=b""):
