@@ -26,27 +26,18 @@ void require(bool holds, const char* what)
     }
 }
 
-bool isWhitespace(char byte)
+bool isDigits(std::string_view text)
 {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // "-?digits.dd"
 bool isTwoDecimalAmount(std::string_view text)
 {
-    if (!text.empty() && text.front() == '-') {
-        text.remove_prefix(1);
-    }
+    text.remove_prefix(text.substr(0, 1) == "-" ? 1 : 0);
     const std::size_t point = text.find('.');
-    if (point == 0 || point == std::string_view::npos || text.size() - point != 3) {
-        return false;
-    }
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        if (index != point && (text[index] < '0' || text[index] > '9')) {
-            return false;
-        }
-    }
-    return true;
+    return point != std::string_view::npos && isDigits(text.substr(0, point)) &&
+           text.size() - point == 3 && isDigits(text.substr(point + 1));
 }
 
 // The total is the choice's rate times some 32-bit month count.
@@ -84,11 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t label = result.find(kChargeLabel);
     require(label != std::string_view::npos && label > 0, "the result line has the label");
     const std::string_view name = result.substr(0, label);
-    bool nameIsOneWord = true;
-    for (const char byte : name) {
-        nameIsOneWord = nameIsOneWord && !isWhitespace(byte);
-    }
-    require(name == " " || nameIsOneWord, "the name is one word or the single space");
+    require(name == " " || name.find_first_of(" \t\n\v\f\r") == std::string_view::npos,
+            "the name is one word or the single space");
 
     const std::string_view amount = result.substr(label + kChargeLabel.size());
     require(isTwoDecimalAmount(amount), "the total has exactly two decimals");

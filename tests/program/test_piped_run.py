@@ -35,20 +35,11 @@ MEMORY_LIMIT = 32 << 20
 
 
 def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
-    """Runs the program with `given` piped in, or `stdin` as its standard input.
-
-    preexec_fn may close a descriptor.
-    """
+    """Runs the program with `given` piped in, or `stdin` as its standard input;
+    preexec_fn may close a descriptor or set a limit."""
     source = {"input": given} if stdin is None else {"stdin": stdin}
-    return subprocess.run(
-        COMMAND,
-        **source,
-        stdout=stdout,
-        stderr=subprocess.PIPE,
-        preexec_fn=preexec_fn,
-        timeout=TIMEOUT_SECONDS,
-        check=False,
-    )
+    options = {"stderr": subprocess.PIPE, "timeout": TIMEOUT_SECONDS, "check": False}
+    return subprocess.run(COMMAND, **source, stdout=stdout, preexec_fn=preexec_fn, **options)
 
 
 class PipedRun(unittest.TestCase):
@@ -67,31 +58,25 @@ class PipedRun(unittest.TestCase):
         self.assertEqual(done.returncode, 0)
 
     def test_whole_output_byte_for_byte(self):
+        name = b"N" * (4 << 20)
         cases = [
             ("worked example", WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT),
             ("empty input", b"", b"  The Total Charge is $ 0.00\n"),
             ("no plan, negative months", b"x\n-3\nAnn\n", b"Ann The Total Charge is $ -0.00\n"),
             (
                 "largest month count",
-                b"D\n2147483647\nMax\n",
-                b"Max The Total Charge is $ 107374182350.00\n",
+                b"D\n2147483647\nM\n",
+                b"M The Total Charge is $ 107374182350.00\n",
             ),
             ("fractional months", b"A\n2.5\nAnn\n", b".5 The Total Charge is $ 80.00\n"),
+            # Windows reads CR LF as one line end; elsewhere the CR is whitespace
+            # that ends the name. Either way the CR never reaches the output.
+            ("CR LF line ends", b"c\r\n3\r\nAnn\r\n", b"Ann The Total Charge is $ 90.00\n"),
+            ("a 4 MiB name", b"C\n2\n" + name + b"\n", name + b" The Total Charge is $ 60.00\n"),
         ]
         for what, given, result_line in cases:
             with self.subTest(what):
                 self.assert_dialogue(run(given), result_line)
-
-    def test_input_from_a_file_with_crlf_line_ends(self):
-        # Windows reads CR LF as one line end; elsewhere the CR is whitespace
-        # that ends the name. Either way the CR never reaches the output.
-        self.assert_dialogue(run(b"c\r\n3\r\nAnn\r\n"), b"Ann The Total Charge is $ 90.00\n")
-
-    def test_large_name_passes_through_whole(self):
-        name = b"N" * (4 << 20)
-        self.assert_dialogue(
-            run(b"C\n2\n" + name + b"\n"), name + b" The Total Charge is $ 60.00\n"
-        )
 
 
 @unittest.skipIf(ON_WINDOWS, "closing descriptors and /dev/full are POSIX matters")

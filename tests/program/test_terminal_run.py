@@ -261,7 +261,8 @@ class AtATerminal(unittest.TestCase):
             return count[0] == size and in_key_mode(child)
 
         wait_until(blocked, "blocked writing the prompt in key mode")
-        return child, reader
+        child.reader = reader
+        return child
 
     def test_prompts_show_before_each_read_and_pause_takes_one_whole_key(self):
         # The arrow key's bytes in two writes, the first read alone: the rest
@@ -292,21 +293,26 @@ class AtATerminal(unittest.TestCase):
             f"byte in {SPLIT_KEY_ATTEMPTS} attempts: too busy a machine to tell"
         )
 
-    def test_settings_restored_when_a_signal_ends_the_pause(self):
-        # Each signal sent, and the signal keys typed at the terminal.
-        cases = [(signal_name(number), None, number) for number in ENDING_SIGNALS] + [
-            ("Ctrl-C", CONTROL_C, signal.SIGINT),
-            ("Ctrl-\\", CONTROL_BACKSLASH, signal.SIGQUIT),
-        ]
-        for what, key, number in cases:
-            with self.subTest(what):
-                child = self.start_at_the_pause()
-                self.assertNotEqual(settings(child), child.settings_before)
+    def test_a_signal_ends_the_pause_by_it_and_puts_the_terminal_back(self):
+        # Each signal sent, the signal keys typed, and some while the prompt's write is blocked.
+        cases = [(None, number, False) for number in ENDING_SIGNALS]
+        cases += [(CONTROL_C, signal.SIGINT, False), (CONTROL_BACKSLASH, signal.SIGQUIT, False)]
+        cases += [(CONTROL_C, signal.SIGINT, True), (None, signal.SIGTERM, True)]
+        cases += [(None, signal.SIGHUP, True), (None, signal.SIGPIPE, True)]
+        for key, number, blocked in cases:
+            with self.subTest(signal_name(number), key=key, blocked=blocked):
+                child = (
+                    self.start_with_its_prompt_blocked() if blocked else self.start_at_the_pause()
+                )
+                self.assertTrue(in_key_mode(child))
+                sent_at = time.monotonic()
                 if key:
                     child.send(key)
                 else:
                     child.kill(number)
                 self.assertEqual(finish(child), -number)
+                if blocked:
+                    self.assertLess(time.monotonic() - sent_at, ENDS_AT_ONCE_SECONDS)
                 self.assertEqual(settings(child), child.settings_before)
 
     def test_a_write_of_the_prompt_that_raises_a_signal_ends_the_run_by_it(self):
@@ -316,24 +322,6 @@ class AtATerminal(unittest.TestCase):
             child.send(ENTRIES)
             self.assertEqual(finish(child), -signal.SIGXFSZ)
             self.assertEqual(settings(child), child.settings_before)
-
-    def test_signals_act_while_the_prompts_write_is_blocked(self):
-        for key, number in (
-            (CONTROL_C, signal.SIGINT),
-            (None, signal.SIGTERM),
-            (None, signal.SIGHUP),
-            (None, signal.SIGPIPE),
-        ):
-            with self.subTest(signal.Signals(number).name):
-                child, _ = self.start_with_its_prompt_blocked()
-                sent_at = time.monotonic()
-                if key:
-                    child.send(key)
-                else:
-                    child.kill(number)
-                self.assertEqual(finish(child), -number)
-                self.assertLess(time.monotonic() - sent_at, ENDS_AT_ONCE_SECONDS)
-                self.assertEqual(settings(child), child.settings_before)
 
     def test_stopped_by_any_means_waits_again_in_key_mode_once_continued(self):
         # Stopped: as a shell does while its job is stopped, the terminal is put
@@ -345,11 +333,10 @@ class AtATerminal(unittest.TestCase):
             with self.subTest(how):
                 if how != "SIGSTOP" and UNDER_QEMU:
                     self.skipTest("qemu-user stops a group no shell could continue")
-                reader = None
-                if how.endswith("blocked"):
-                    child, reader = self.start_with_its_prompt_blocked()
-                else:
-                    child = self.start_at_the_pause()
+                blocked = how.endswith("blocked")
+                child = (
+                    self.start_with_its_prompt_blocked() if blocked else self.start_at_the_pause()
+                )
                 if how == "SIGSTOP":
                     child.kill(signal.SIGSTOP)
                     os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
@@ -359,10 +346,10 @@ class AtATerminal(unittest.TestCase):
                     child.kill(getattr(signal, how))
                 else:
                     child.send(CONTROL_Z)
-                if reader is not None:
+                if blocked:
                     wait_until(lambda: settings(child) == child.settings_before, "put back")
                     self.assertTrue(child.isalive())
-                    drain(reader)
+                    drain(child.reader)
                 else:
                     child.expect_exact(b"\r" + PAUSE_PROMPT)
                 wait_until(lambda: in_key_mode(child), "in key mode again")

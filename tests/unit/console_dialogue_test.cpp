@@ -20,43 +20,33 @@ using expected::runDialogue;
 
 const std::string kLongName = std::string(5000, 'N') + "x";
 
-// Serves `text`, with positions, but says it ends at `claimedEnd`: a
-// position moved there reads as that, whatever the text holds.
-class ClaimingAnEnd : public std::streambuf
+// A string's stream buffer that says it ends at `claimedEnd`: moved to its
+// end, it tells that as its position until it is moved elsewhere.
+class ClaimingAnEnd : public std::stringbuf
 {
 public:
-    ClaimingAnEnd(std::string text, std::streamoff claimedEnd)
-        : text_(std::move(text)), claimedEnd_(claimedEnd)
+    ClaimingAnEnd(const std::string& text, off_type claimedEnd)
+        : std::stringbuf(text, std::ios_base::in), claimedEnd_(claimedEnd)
     {
-        setg(text_.data(), text_.data(), text_.data() + text_.size());
     }
 
 protected:
     pos_type seekoff(off_type offset, std::ios_base::seekdir from,
                      std::ios_base::openmode which) override
     {
-        const off_type here = gptr() - eback() + beyondText_;
-        const off_type base = from == std::ios_base::beg   ? 0
-                              : from == std::ios_base::cur ? here
-                                                           : claimedEnd_;
-        return seekpos(pos_type(base + offset), which);
+        atClaimedEnd_ = from == std::ios_base::end || (atClaimedEnd_ && from == std::ios_base::cur);
+        return atClaimedEnd_ ? pos_type(claimedEnd_ + offset)
+                             : std::stringbuf::seekoff(offset, from, which);
     }
-    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override
     {
-        const off_type wanted = position;
-        if (wanted < 0) {
-            return {off_type(-1)};
-        }
-        const off_type inText = std::min<off_type>(wanted, egptr() - eback());
-        setg(eback(), eback() + inText, egptr());
-        beyondText_ = wanted - inText;
-        return position;
+        atClaimedEnd_ = false;
+        return std::stringbuf::seekpos(position, which);
     }
 
 private:
-    std::string text_;
     off_type claimedEnd_;
-    off_type beyondText_ = 0;
+    bool atClaimedEnd_ = false;
 };
 
 struct ResultCase
