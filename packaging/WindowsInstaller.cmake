@@ -1,15 +1,12 @@
-# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS), once the
-# .zip is made: makes the .msi (CPACK_MEMBERSHIP_MSI) of the files the .zip
-# holds, from packaging/windows/membership.wxs.in, with msitools' wixl,
-# then adds with msibuild what wixl cannot write: the install folder on the
-# system PATH. The .msi goes beside the .zip.
-#
-# The same bytes from every build of a commit, as the other packages: both
-# tools' clocks are set to the commit's time (faketime, in UTC), and so are
-# the files' own, which wixl copies into the cabinet and no setting of
-# CPack's reaches; the codes that would be random are derived from what the
-# package holds. The product code changes with the version, which a major
-# upgrade needs; the package code with the version and the files.
+# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS): once the .zip
+# is made, makes the .msi (CPACK_MEMBERSHIP_MSI) of its files beside it, from
+# windows/membership.wxs.in with msitools' wixl, then adds with msibuild what
+# wixl cannot write: the install folder on the system PATH. The same bytes
+# from every build of a commit: both tools' clocks and the files' own times
+# (wixl copies them into the cabinet; no CPack setting reaches them) are the
+# commit's, and the codes that would be random derive from the package: the
+# product code from the version (a major upgrade needs a new one), the
+# package code from the version and the files.
 if(NOT CPACK_GENERATOR STREQUAL "ZIP")
     return()
 endif()

@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
-# The release as packaging/release makes it, from two fresh clones of the
-# last commit at two paths, the second under another umask, time zone and
-# locale: the same SHA256SUMS twice. Then what a person downloads: lintian
-# and rpmlint find nothing; each .deb installs into a dpkg root and each
-# .rpm into an empty rpm root (no --nodeps), where rpm -V finds all as
-# packed; each installed program runs the worked example (under qemu where
-# foreign); each program carries the protections the README's table gives.
-# And the README's commands, as written: the run command runs the worked
-# example, in a clone and in the released source, and the .tar.gz's install
-# and removal (into a scratch /usr/local) leave the folders already there as
-# they were, and nothing.
+# The release as packaging/release makes it, from two fresh clones of the last commit at two
+# paths, the second under another umask, time zone and locale: the same SHA256SUMS twice. Then
+# what a person downloads: lintian and rpmlint find nothing; each .deb installs into a dpkg
+# root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all as packed;
+# each installed program runs the worked example (under qemu where foreign) and carries the
+# protections the README's table gives. And the README's commands, as written: the run
+# command, in a clone and in the released source, and the .tar.gz's install and removal (into
+# a scratch /usr/local), which leave the folders already there as they were, and nothing.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh

@@ -1,9 +1,13 @@
 # Cross-compiles for macOS with zig's C++ driver, which brings clang, libc++
 # and the macOS headers and libraries it links against: no Apple SDK needed.
-# The result is compiled and linked, never run here. Included by
-# zig-macos-x86_64.cmake and zig-macos-arm64.cmake, which set
-# CMAKE_SYSTEM_PROCESSOR and MEMBERSHIP_ZIG_TARGET. Needs zig 0.11 on PATH.
+# The result is compiled and linked, never run here. MEMBERSHIP_ZIG_TARGET,
+# which the macos-* presets set, is zig's target (aarch64-macos or
+# x86_64-macos). Needs zig 0.11 on PATH.
 set(CMAKE_SYSTEM_NAME Darwin)
+string(REGEX REPLACE "^aarch64-.*" "arm64" CMAKE_SYSTEM_PROCESSOR "${MEMBERSHIP_ZIG_TARGET}")
+string(REGEX REPLACE "-macos$" "" CMAKE_SYSTEM_PROCESSOR "${CMAKE_SYSTEM_PROCESSOR}")
+# CMake reads this file again for each of its checks: they need it too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MEMBERSHIP_ZIG_TARGET)
 
 find_program(ZIG_EXECUTABLE zig REQUIRED)
 set(CMAKE_C_COMPILER ${ZIG_EXECUTABLE} cc -target ${MEMBERSHIP_ZIG_TARGET})

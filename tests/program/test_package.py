@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""Checks the packages that a build's package step made, in its package folder: the very
-files a release ships. Each is unpacked, its files listed and its program run; its own tools
-say what it names itself.
+"""Checks the packages a build's package step made in its package folder, the very files a
+release ships: each unpacked, its files listed, its program run, and what its own tools say
+it names itself. Under Wine, the .msi is also installed, upgraded and removed.
 
 Usage: test_package.py --posix|--windows --version V --folder DIR PACKAGE... [-- EMULATOR...]
-PACKAGE: each file the folder must hold; it holds nothing else. Under Wine, the .msi is also
-installed over an older version of itself, upgraded and removed again.
+PACKAGE: each file the folder must hold; it holds nothing else.
 """
 import argparse
 import gzip
@@ -75,18 +74,14 @@ def read_out(*command):
 def unpack(package, directory):
     """Unpacks the package; returns the folder that holds its files."""
     if package.name.endswith(".deb"):
-        subprocess.run(["dpkg-deb", "--extract", str(package), str(directory)], check=True)
+        read_out("dpkg-deb", "--extract", package, directory)
         return directory
     if package.name.endswith(".zip"):
         with zipfile.ZipFile(package) as archive:
             archive.extractall(directory)
         return directory / package.name.removesuffix(".zip")
     if package.name.endswith(".msi"):
-        subprocess.run(
-            ["msiextract", "--directory", str(directory), str(package)],
-            stdout=subprocess.DEVNULL,
-            check=True,
-        )
+        read_out("msiextract", "--directory", directory, package)
         return directory
     if package.name.endswith(".rpm"):
         with package.open("rb") as rpm:
@@ -107,11 +102,9 @@ def files_under(folder):
     )
 
 
-def newest_changelog_version(path):
+def newest_changelog_version(text):
     """The version of the first entry of CHANGELOG.md, or of Debian's changelog(.gz)."""
-    text = (
-        gzip.decompress(path.read_bytes()) if path.suffix == ".gz" else path.read_bytes()
-    ).decode()
+    text = (gzip.decompress(text) if text.startswith(b"\x1f\x8b") else text).decode()
     found = re.search(r"^## (\S+) \(|^membership \(([^)]+)\)", text, re.MULTILINE)
     return found and (found[1] or found[2])
 
@@ -138,22 +131,12 @@ class Packages(unittest.TestCase):
                 self.assert_runs_the_worked_example(top / program)
                 if ARGUMENTS.windows:
                     self.assert_needs_only_windows_and_names_its_version(top / program)
-                for text in (top / file for file in files if file.endswith(".txt")):
-                    self.assertNotIn(
-                        b"\n",
-                        text.read_bytes().replace(b"\r\n", b""),
-                        f"{text.name} has a line end that is not CR LF",
-                    )
-                for changelog in (
-                    top / file
-                    for file in files
-                    if re.search(r"(CHANGELOG\.md|changelog\.gz)$", file)
-                ):
-                    self.assertEqual(
-                        newest_changelog_version(changelog),
-                        VERSION,
-                        f"the newest entry of {changelog.name}",
-                    )
+                for file in files:
+                    text = (top / file).read_bytes()
+                    if file.endswith(".txt"):
+                        self.assertNotIn(b"\n", text.replace(b"\r\n", b""), f"{file}: LF alone")
+                    if re.search(r"(CHANGELOG\.md|changelog\.gz)$", file):
+                        self.assertEqual(newest_changelog_version(text), VERSION, file)
 
     def test_each_package_names_its_version_and_processor_as_its_file_name_does(self):
         # Debian's and RPM's names: membership_VERSION_ARCH.deb, membership-VERSION-1.ARCH.rpm.
@@ -273,35 +256,31 @@ class Wine:
 
     def run(self, *command, given=b""):
         return subprocess.run(
-            EMULATOR + list(command), input=given, capture_output=True, timeout=120, check=False
+            EMULATOR + list(command), input=given, capture_output=True, timeout=120
         )
 
     def msiexec(self, action, package, *properties):
-        """Runs msiexec, quietly. Its output is not read: helpers it starts would hold a pipe
-        open for seconds after it has ended. A Unix path would read as an option: drive Z:
-        is the Unix root."""
-        return subprocess.run(
-            EMULATOR
-            + ["msiexec", action, "Z:" + str(package).replace("/", "\\"), *properties, "/qn"],
-            stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-            timeout=120,
-            check=False,
-        ).returncode
+        """Runs msiexec, quietly; True if it succeeded. Its output is not read: helpers it
+        starts would hold a pipe open for seconds after it has ended. A Unix path would read
+        as an option: drive Z: is the Unix root."""
+        command = ["msiexec", action, "Z:" + str(package).replace("/", "\\"), *properties, "/qn"]
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return subprocess.run(EMULATOR + command, **quiet, timeout=120).returncode == 0
 
     def install(self, package, *properties):
-        if self.msiexec("/i", package, *properties) != 0:
-            raise AssertionError(f"msiexec could not install {package.name}")
+        self.msiexec("/i", package, *properties) or self.fail(f"could not install {package}")
 
     def uninstall(self, package):
-        if self.msiexec("/x", package) != 0:
-            raise AssertionError(f"msiexec could not uninstall {package.name}")
+        self.msiexec("/x", package) or self.fail(f"could not uninstall {package}")
 
     def uninstall_if_installed(self, *packages):
         for package in packages:
             if self.installed_versions():
                 self.msiexec("/x", package)
+
+    @staticmethod
+    def fail(message):
+        raise AssertionError(message)
 
     def registry(self, key, *options):
         """The keys under `key` that `reg query` lists, each as a dictionary of its values."""
@@ -314,11 +293,7 @@ class Wine:
     def system_path_folders(self):
         """The system PATH's folders, in order. Wine leaves an empty one where it took an
         appended folder away, which Windows passes over."""
-        path = next(
-            values["PATH"]
-            for values in self.registry(self.ENVIRONMENT, "/v", "PATH")
-            if "PATH" in values
-        )
+        path = next(key["PATH"] for key in self.registry(self.ENVIRONMENT) if "PATH" in key)
         return [folder for folder in path.split(";") if folder]
 
     def find_on_path(self, name):
@@ -331,11 +306,8 @@ class Wine:
 
     def installed_versions(self):
         """The versions of membership that Add/Remove Programs lists."""
-        return [
-            values.get("DisplayVersion")
-            for values in self.registry(self.UNINSTALL, "/s")
-            if values.get("DisplayName") == "membership"
-        ]
+        keys = self.registry(self.UNINSTALL, "/s")
+        return [key["DisplayVersion"] for key in keys if key.get("DisplayName") == "membership"]
 
     def start_menu_shortcut(self):
         return next((self.prefix / "drive_c").glob("**/Start Menu/Programs/membership.lnk"), None)

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """The built program at a real pseudo-terminal: prompts, the pause, the terminal's settings.
 
-Alone in its session, and as a job of an interactive bash (job control needs a shell).
-With --windows, the Windows program as a person at a console meets it: in a console of
-the command interpreter's (under Wine, which draws it on the terminal), and its pause.
-Usage: test_terminal_run.py --posix|--windows COMMAND...
-COMMAND may start with an emulator (wine, qemu).
+Alone in its session, and as a job of an interactive bash (job control needs a shell). With
+--windows, the Windows program as a person at a console meets it: in a console of the command
+interpreter's (under Wine, which draws it on the terminal), and its pause.
+Usage: test_terminal_run.py --posix|--windows COMMAND... (which may start with an emulator)
 """
 import array
+import contextlib
 import ctypes
 import fcntl
 import os
@@ -45,11 +45,8 @@ ENDING_SIGNALS = [
     + "ABRT SEGV BUS FPE ILL TRAP SYS".split()
 ] + ([signal.SIGRTMIN + 2, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else [])
 CONTROL_C, CONTROL_BACKSLASH, CONTROL_Z = b"\x03", b"\x1c", b"\x1a"
-DIALOGUE = (
-    (b"Enter your choice: ", b"a\r"),
-    (b"Enter How many Months? ", b"6\r"),
-    (b"Enter Your Name? ", b"Ann\r"),
-)
+DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"))
+DIALOGUE += ((b"Enter Your Name? ", b"Ann\r"),)
 ENTRIES = b"".join(entry for _, entry in DIALOGUE)
 RESULT_AND_PAUSE = b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT
 
@@ -82,14 +79,8 @@ def spawn(command, env=None, stdout=None, limit_file_size=None):
         if limit_file_size:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, resource.RLIM_INFINITY))
 
-    child = pexpect.spawn(
-        command[0],
-        command[1:],
-        env=env,
-        timeout=WAIT_SECONDS,
-        dimensions=(24, 80),
-        preexec_fn=in_the_child,
-    )
+    options = dict(env=env, timeout=WAIT_SECONDS, dimensions=(24, 80), preexec_fn=in_the_child)
+    child = pexpect.spawn(command[0], command[1:], **options)
     child.delaybeforesend = None  # keys go when sent: their timing is under test
     child.settings_before = settings(child)
     return child
@@ -104,11 +95,9 @@ def finish(child):
 
 def still_waiting_after(child, seconds):
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if not child.isalive():
-            return False
+    while time.monotonic() < deadline and child.isalive():
         time.sleep(0.01)
-    return True
+    return child.isalive()
 
 
 # --- The terminal's settings and what is left unread in it
@@ -124,11 +113,9 @@ def in_key_mode(child):
 
 def drain(reader):
     """Reads what a pipe holds, until it is empty."""
-    try:
+    with contextlib.suppress(BlockingIOError):
         while os.read(reader, 65536):
             pass
-    except BlockingIOError:
-        pass
 
 
 def process_state(pid):
@@ -157,12 +144,10 @@ def unread_input_size(child):
     libc = ctypes.CDLL(None)
     libc.ptsname.restype = ctypes.c_char_p
     terminal = os.open(libc.ptsname(child.child_fd), os.O_RDWR | os.O_NOCTTY)
-    before = termios.tcgetattr(terminal)
-    key_mode = before[:]
-    key_mode[3] &= ~termios.ICANON
+    before, count = termios.tcgetattr(terminal), array.array("i", [0])
+    key_mode = before[:3] + [before[3] & ~termios.ICANON] + before[4:]
     try:
         termios.tcsetattr(terminal, termios.TCSANOW, key_mode)
-        count = array.array("i", [0])
         fcntl.ioctl(terminal, termios.FIONREAD, count)
     finally:
         termios.tcsetattr(terminal, termios.TCSANOW, before)
@@ -284,14 +269,9 @@ class AtATerminal(unittest.TestCase):
             self.assertEqual(settings(child), child.settings_before)
             if in_time:
                 self.assertEqual(child.before, b"\r\n", "the key was echoed")
-                self.assertEqual(
-                    unread_input_size(child), 0, "part of the key was left for the shell"
-                )
+                self.assertEqual(unread_input_size(child), 0, "part of the key left for the shell")
                 return
-        self.fail(
-            f"the rest of the key never came within {SAME_KEY_SECONDS} s of its first "
-            f"byte in {SPLIT_KEY_ATTEMPTS} attempts: too busy a machine to tell"
-        )
+        self.fail(f"the key's rest never came in time in {SPLIT_KEY_ATTEMPTS} tries: too busy")
 
     def test_a_signal_ends_the_pause_by_it_and_puts_the_terminal_back(self):
         # Each signal sent, the signal keys typed, and some while the prompt's write is blocked.
@@ -409,20 +389,15 @@ class UnderAnInteractiveShell(unittest.TestCase):
     def setUp(self):
         home = tempfile.TemporaryDirectory()
         self.addCleanup(home.cleanup)
-        environment = {
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": home.name,
-            "PS1": self.SHELL_PROMPT.decode(),
-            "TERM": "dumb",
-            "INPUTRC": "/dev/null",
-        }
+        environment = dict(HOME=home.name, PS1=self.SHELL_PROMPT.decode(), TERM="dumb")
+        environment.update(PATH=os.environ.get("PATH", "/usr/bin:/bin"), INPUTRC="/dev/null")
         self.shell = spawn(["bash", "--norc", "--noprofile", "-i"], env=environment)
         self.addCleanup(self.shell.close, force=True)
         self.shell.expect_exact(self.SHELL_PROMPT)
 
-    def command(self, line):
+    def command(self, line, end_line=True):
         """Types a command line; returns what the shell showed before its next prompt."""
-        self.shell.send(line + b"\r")
+        self.shell.send(line + (b"\r" if end_line else b""))
         self.shell.expect_exact(self.SHELL_PROMPT)
         return self.shell.before
 
@@ -443,11 +418,9 @@ class UnderAnInteractiveShell(unittest.TestCase):
         self.shell.expect_exact(self.SHELL_PROMPT)
 
     def press_key_ending_the_job(self):
-        self.shell.send(b"k")
-        self.shell.expect_exact(self.SHELL_PROMPT)
         # An emulator may deliver a continue late, and the prompt is then written
         # anew once more: no echo of the key for all that.
-        shown = self.shell.before.replace(b"\r" + PAUSE_PROMPT, b"")
+        shown = self.command(b"k", end_line=False).replace(b"\r" + PAUSE_PROMPT, b"")
         self.assertEqual(shown, b"\r\n", "the key was echoed or left for the shell")
         self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
 
@@ -479,7 +452,7 @@ class UnderAnInteractiveShell(unittest.TestCase):
                 self.start_program_at_the_pause(ignoring)
                 self.stop_with_control_z()
                 self.shell.send(b"fg\r")
-                self.shell.expect_exact(PAUSE_PROMPT)
+                self.shell.expect_exact(PAUSE_PROMPT)  # written anew
                 wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
                 self.press_key_ending_the_job()
 

@@ -102,16 +102,18 @@ const std::string kWorkedExample(expected::kWorkedExampleInput);
 constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 const std::size_t kWorkedExampleOutputSize = expected::runDialogue(kWorkedExample).size();
 
-std::string lostOutput(int errorNumber)
+std::string report(const char* what, int errorNumber)
 {
-    return "membership: cannot write standard output: " +
+    return std::string("membership: cannot ") + what + ": " +
            std::generic_category().message(errorNumber) + "\n";
 }
-
+std::string lostOutput(int errorNumber)
+{
+    return report("write standard output", errorNumber);
+}
 std::string unreadableInput(int errorNumber)
 {
-    return "membership: cannot read standard input: " +
-           std::generic_category().message(errorNumber) + "\n";
+    return report("read standard input", errorNumber);
 }
 
 struct RunCase
