@@ -57,7 +57,9 @@ report=$(lintian --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'running wit
 echo "lintian: nothing to report"
 report=$(rpmlint -c packaging/rpm/rpmlint.toml "$dist"/*.rpm 2>&1 || true)
 printf '%s\n' "$report" | grep -v '^ *$'
-! grep -Eq ': [EW]: ' <<<"$report" && grep -q ' 0 errors, 0 warnings' <<<"$report"
+if grep -Eq ': [EW]: ' <<<"$report" || ! grep -q ' 0 errors, 0 warnings' <<<"$report"; then
+    exit 1
+fi
 
 tarball=$(cd "$dist" && echo membership-*-Linux-x86_64.tar.gz)
 version=${tarball#membership-}
