@@ -15,9 +15,8 @@ function(membership_enable_warnings target)
     membership_quiet_abi_notes(${target})
 endfunction()
 
-# membership_quiet_abi_notes(TARGET): on 32-bit ARM, GCC notes each argument
-# whose passing changed in GCC 7.1; all that is linked here comes from one
-# compiler, so the notes tell nothing.
+# membership_quiet_abi_notes(TARGET): on 32-bit ARM, GCC notes each argument whose passing
+# changed in GCC 7.1; all that is linked here comes from one compiler: they tell nothing.
 function(membership_quiet_abi_notes target)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
         target_compile_options(${target} PRIVATE -Wno-psabi)

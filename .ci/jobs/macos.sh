@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# macOS on Intel and on Apple silicon, cross-compiled and linked with zig: no
-# warning, and a Mach-O program for each processor. Nothing runs it here.
-# zig comes pinned (version and checksum) from .ci/zig/package-lock.json.
+# macOS on Intel and Apple silicon, cross-compiled and linked with zig: no warning, and a
+# Mach-O program for each (never run here). zig is pinned by .ci/zig/package-lock.json.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
