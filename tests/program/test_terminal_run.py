@@ -123,7 +123,7 @@ def process_state(pid):
     try:
         with open(f"/proc/{pid}/stat", "rb") as status:
             return status.read().rsplit(b")", 1)[1].split()[0].decode()
-    except FileNotFoundError:
+    except (FileNotFoundError, ProcessLookupError):  # gone before, or while, it was read
         return None
 
 
