@@ -224,28 +224,27 @@ private:
     sigset_t waitMask_{};
 };
 
-enum class Taken { yes, afterAStop, never };
-
 // One key at a time, no echo; signal keys such as Ctrl-C keep working. What
 // was typed ahead is dropped in the same step, so that only a key pressed
 // after the prompt ends the pause, none reaches the shell, and nothing is
 // dropped once key mode shows. Then the prompt, written again over its own
-// line after a stop. From the background, SIGTTOU stops the process first;
-// continued, it must take the terminal again. Never: an orphaned group in
-// the background, which nothing can bring to the foreground.
-Taken takeTerminal(std::ostream& output, bool again)
+// line after a stop. From the background, SIGTTOU stops the process first,
+// and the wait hears of the continue that follows. False where it never can
+// be taken: an orphaned group in the background, which nothing can bring to
+// the foreground.
+bool takeTerminal(std::ostream& output, bool again)
 {
     termios keyMode = settingsBefore;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
     if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode) != 0) {
-        return errno == EINTR ? Taken::afterAStop : Taken::never;
+        return errno == EINTR;
     }
     if (terminalIsOurs()) { // moved to the background since: the wait hears of it
         output << (again ? "\r" : "") << kPausePrompt << std::flush;
     }
-    return Taken::yes;
+    return true;
 }
 
 ssize_t readTerminal(std::array<char, 64>& bytes)
@@ -316,17 +315,17 @@ void pauseConsole(std::ostream& output)
     if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
         return; // scripted run: nobody to press a key
     }
-    Taken taken = Taken::never;
+    bool taken = false;
     {
         const PauseSignals signals;
         bool again = false;
         do {
             taken = takeTerminal(output, again);
             again = true;
-        } while (taken != Taken::never && !waitForKey(signals));
+        } while (taken && !waitForKey(signals));
         putTerminalBack();
     }
-    if (taken != Taken::never) {
+    if (taken) {
         output << std::endl;
     }
 }

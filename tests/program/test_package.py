@@ -268,19 +268,17 @@ class Wine:
         return subprocess.run(EMULATOR + command, **quiet, timeout=120).returncode == 0
 
     def install(self, package, *properties):
-        self.msiexec("/i", package, *properties) or self.fail(f"could not install {package}")
+        if not self.msiexec("/i", package, *properties):
+            raise AssertionError(f"msiexec could not install {package.name}")
 
     def uninstall(self, package):
-        self.msiexec("/x", package) or self.fail(f"could not uninstall {package}")
+        if not self.msiexec("/x", package):
+            raise AssertionError(f"msiexec could not uninstall {package.name}")
 
     def uninstall_if_installed(self, *packages):
         for package in packages:
             if self.installed_versions():
                 self.msiexec("/x", package)
-
-    @staticmethod
-    def fail(message):
-        raise AssertionError(message)
 
     def registry(self, key, *options):
         """The keys under `key` that `reg query` lists, each as a dictionary of its values."""
