@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace membership {
 namespace {
@@ -60,13 +61,22 @@ void reserveIfAble(std::string& name, std::streamoff size)
     }
 }
 
-// The name, one word, as `input >> name` reads it; memory that runs out marks
-// the stream bad, as it does within an extraction.
-void readName(std::istream& input, std::string& name)
+// A name longer than a string holds cannot be read whole: a read that failed,
+// not a name cut short (a 32-bit string holds a little under 1 GiB).
+std::error_code tooLong(std::istream& input)
+{
+    input.setstate(std::ios_base::badbit);
+    return std::make_error_code(std::errc::value_too_large);
+}
+
+// The name, one word, as `input >> name` reads it, but never cut: a name that
+// fills a string and goes on, or memory that runs out, marks the stream bad
+// (as an extraction does) and is the reason returned.
+std::error_code readName(std::istream& input, std::string& name)
 {
     input >> std::setw(kNameGlance) >> name;
     if (!wordGoesOn(input)) {
-        return;
+        return {};
     }
     const std::istream::pos_type after = input.tellg();
     if (after != std::istream::pos_type(-1)) {
@@ -75,24 +85,30 @@ void readName(std::istream& input, std::string& name)
         input.clear(input.rdstate() & ~std::ios_base::failbit); // an end it cannot tell
         if (input.seekg(start)) {
             reserveIfAble(name, left);
-            input >> name;
-            return;
+            input >> name; // stops, without a word, once the string is full
+            return name.size() == name.max_size() && wordGoesOn(input) ? tooLong(input)
+                                                                       : std::error_code{};
         }
     }
     input.clear(input.rdstate() & ~std::ios_base::failbit); // a failed seek's mark
     try {
         std::string piece;
         while (wordGoesOn(input) && input >> std::setw(kNameGlance) >> piece) {
+            if (piece.size() > name.max_size() - name.size()) {
+                return tooLong(input);
+            }
             name += piece;
         }
     } catch (const std::bad_alloc&) {
         input.setstate(std::ios_base::badbit);
+        return std::make_error_code(std::errc::not_enough_memory);
     }
+    return {};
 }
 
 } // namespace
 
-void runConsoleDialogue(std::istream& input, std::ostream& output)
+std::error_code runConsoleDialogue(std::istream& input, std::ostream& output)
 {
     // Initial values are visible: each read that takes nothing leaves its
     // entry as it is here.
@@ -112,10 +128,11 @@ void runConsoleDialogue(std::istream& input, std::ostream& output)
     output << kMonthsPrompt;
     input >> months;
     output << kNamePrompt;
-    readName(input, name);
+    const std::error_code nameUnread = readName(input, name);
 
     total = computeTotalCharge(months, rate);
     output << name << kChargeLabel << total << std::endl;
+    return nameUnread;
 }
 
 } // namespace membership

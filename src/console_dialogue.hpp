@@ -1,12 +1,15 @@
 #pragma once
 
 #include <iosfwd>
+#include <system_error>
 
 namespace membership {
 
 // The dialogue from the menu to the result line. Never validates its input:
 // a read that takes nothing leaves its entry at its initial value, a month
 // count out of range is stored as the nearest limit, and the run carries on.
-void runConsoleDialogue(std::istream& input, std::ostream& output);
+// A name it cannot hold (too long for a string, or for the memory left) marks
+// `input` bad; the reason is returned, as no stream can say it. Else empty.
+std::error_code runConsoleDialogue(std::istream& input, std::ostream& output);
 
 } // namespace membership

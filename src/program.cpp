@@ -29,6 +29,7 @@ int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, st
     std::ostream out(&output);
     in.tie(&out); // every prompt is on screen before the read that follows it
 
+    std::error_code nameUnread;
     bool outputLost = false;
     bool inputUnreadable = false;
     // Each failure is reported once, as soon as it is known: a person at a
@@ -40,19 +41,19 @@ int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, st
             reportFailure(errors, "cannot write standard output", output.failureReason());
         }
         // A stream cannot tell a failed read from the end of the input; its
-        // buffer can. The stream goes bad by itself only when an extraction
-        // throws, which it catches: the only throw there is std::bad_alloc,
-        // when the memory to hold an entry runs out.
+        // buffer can. The stream goes bad otherwise only for a name it cannot
+        // hold (the dialogue says why) or when an extraction throws, which it
+        // catches: the only throw there is std::bad_alloc, as memory runs out.
         if ((input.failed() || in.bad()) && !inputUnreadable) {
             inputUnreadable = true;
+            std::error_code reason = input.failed() ? input.failureReason() : nameUnread;
             reportFailure(errors, "cannot read standard input",
-                          input.failed() ? input.failureReason()
-                                         : std::make_error_code(std::errc::not_enough_memory));
+                          reason ? reason : std::make_error_code(std::errc::not_enough_memory));
         }
         errors.flush();
     };
 
-    runConsoleDialogue(in, out);
+    nameUnread = runConsoleDialogue(in, out);
     out.flush(); // the result is on screen before the pause waits
     reportNewFailures();
     pause(out);

@@ -29,9 +29,18 @@ PLATFORM, *COMMAND = sys.argv[1:]
 ON_WINDOWS = PLATFORM == "--windows"
 
 
-TIMEOUT_SECONDS = 60
+TIMEOUT_SECONDS = 300  # a name of more than 1 GiB under an emulator
 # Address space for the program that its start needs, but not a name twice as long.
 MEMORY_LIMIT = 32 << 20
+# More than a string of a 32-bit program holds (1 GiB less a byte).
+HUGE_NAME_SIZE = 1_200_000_000
+
+
+def is_32_bit(path):
+    """Whether the program is a 32-bit ELF one: its strings hold less than 1 GiB."""
+    with open(path, "rb") as program:
+        header = program.read(5)
+    return header[:4] == b"\x7fELF" and header[4] == 1
 
 
 def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
@@ -90,6 +99,7 @@ class PosixDescriptors(unittest.TestCase):
         self.addCleanup(os.close, directory)
         nothing_read = b"  The Total Charge is $ 0.00\n"
         long_name = b"a\n5\n" + b"N" * (2 * MEMORY_LIMIT) + b"\n"
+        too_long = b"Value too large for defined data type"
         cases = [
             ("closed descriptor", None, lambda: os.close(0), nothing_read, b"Bad file descriptor"),
             ("a directory", directory, None, nothing_read, b"Is a directory"),
@@ -100,17 +110,41 @@ class PosixDescriptors(unittest.TestCase):
                 b" The Total Charge is $ 200.00\n",
                 b"Cannot allocate memory",
             ),
+            # Read whole, the rest cut off silently, or an abort: each a fault.
+            ("a name longer than a string holds, from a file", "huge", None, "", too_long),
+            ("a name longer than a string holds, from a pipe", "huge|", None, "", too_long),
         ]
         for what, source, prepare, result_line, reason in cases:
             with self.subTest(what):
                 if prepare == self.limit_memory and not self.starts_within_the_memory_limit():
                     self.skipTest(f"the program needs more than {MEMORY_LIMIT} bytes here")
+                if source in ("huge", "huge|"):
+                    if not is_32_bit(COMMAND[-1]):
+                        self.skipTest("a 64-bit string holds any name")
+                    source = self.huge_name_input(piped=source == "huge|")
+                    result_line = b" The Total Charge is $ 240.00\n"
                 piped = {"given": source} if isinstance(source, bytes) else {"stdin": source}
                 done = run(**piped, preexec_fn=prepare)
                 self.assertTrue(done.stdout.startswith(MENU + PROMPTS), done.stdout[:200])
                 self.assertTrue(done.stdout.endswith(result_line), done.stdout[-200:])
                 self.assertEqual(done.stderr, self.UNREADABLE_INPUT + reason + b"\n")
                 self.assertEqual(done.returncode, 1)
+
+    def huge_name_input(self, piped):
+        """The worked example's entries with a name of HUGE_NAME_SIZE bytes, from a
+        sparse file, or from a pipe that `cat` fills from it."""
+        file = tempfile.TemporaryFile()
+        self.addCleanup(file.close)
+        file.write(b"a\n6\n")
+        file.seek(HUGE_NAME_SIZE, os.SEEK_CUR)  # NUL bytes: a word's like any other
+        file.write(b" tail\n")
+        file.seek(0)
+        if not piped:
+            return file
+        cat = subprocess.Popen(["cat"], stdin=file, stdout=subprocess.PIPE)
+        self.addCleanup(cat.wait)
+        self.addCleanup(cat.stdout.close)
+        return cat.stdout
 
     @staticmethod
     def limit_memory():
@@ -161,19 +195,24 @@ class PosixDescriptors(unittest.TestCase):
         # For whatever reads standard input next, as `{ membership; cat; } < file`
         # does: the rest of the name's line and every later line, however far the
         # program read ahead.
+        # Where the input starts in the file: past 2 GiB, a 32-bit program needs
+        # 64-bit positions (the file is sparse there). A long name within one read.
         tail = b"x" * 40_000
+        long_name = b"A\n3\n" + b"N" * 12_000 + b" Lee\nnext\n"
         cases = [
-            ("worked example", WORKED_EXAMPLE_INPUT + b"next\n", b"\nnext\n"),
-            ("two-word name", b"A\n6\nAnn Lee\nnext\n", b" Lee\nnext\n"),
-            ("months not a number", b"A\nsix\nAnn\n", b"six\nAnn\n"),
-            ("a long tail", WORKED_EXAMPLE_INPUT + tail, b"\n" + tail),
-            ("a long name", b"A\n3\n" + tail + b" Lee\nnext\n", b" Lee\nnext\n"),
-            ("the end of the file", WORKED_EXAMPLE_INPUT.rstrip(), b""),
+            ("worked example", WORKED_EXAMPLE_INPUT + b"next\n", b"\nnext\n", 0),
+            ("two-word name", b"A\n6\nAnn Lee\nnext\n", b" Lee\nnext\n", 0),
+            ("months not a number", b"A\nsix\nAnn\n", b"six\nAnn\n", 0),
+            ("a long tail", WORKED_EXAMPLE_INPUT + tail, b"\n" + tail, 0),
+            ("a long name", long_name, b" Lee\nnext\n", 0),
+            ("a long name past 3 GiB", long_name, b" Lee\nnext\n", 3 << 30),
+            ("the end of the file", WORKED_EXAMPLE_INPUT.rstrip(), b"", 0),
         ]
-        for what, given, rest in cases:
+        for what, given, rest, start in cases:
             with self.subTest(what), tempfile.TemporaryFile() as file:
+                file.seek(start)
                 file.write(given)
-                file.seek(0)
+                file.seek(start)
                 run(stdin=file)
                 self.assertEqual(file.read(), rest)
 
