@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string_view>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/select.h>
@@ -15,49 +16,68 @@
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
-// one: prompt, wait for a single key without echo, then end the line.
+// one: prompt, wait for a single key without echo, then end the line. It
+// waits at the process's controlling terminal alone: at any other, nothing
+// tells whose keys those are.
 //
-// While the terminal is in key mode, each signal that would end or stop the
-// process runs a handler that puts the terminal back and then lets the
-// signal take its default action, wherever it arrives: in the wait, or in a
-// write of the prompt that cannot go through. Only a continue comes back to
-// the wait, which then takes the terminal again.
+// Signals follow one rule: a handler that returns only records; a handler
+// that never returns may act. Each signal that would end the process puts
+// the terminal back and ends it by that signal, wherever it arrives. The
+// job-control signals (SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT) are held back but
+// in the one wait and in each call on the terminal, and their handler notes
+// the last that came. The pause itself then puts the terminal back and stops
+// by that signal, unless a continue came after it, and once continued takes
+// the terminal again. So a stop never leaves it blocked in line mode, and
+// stops that come together cost no continue.
 //
-// The pause acts on the terminal only while it is the process's: in its
-// foreground process group, or not its controlling terminal at all. A
-// terminal that another job holds is that job's, settings and typed-ahead
-// keys alike; from the background, taking it stops the process (SIGTTOU)
-// until it is brought to the foreground, whatever was ignored at the start.
+// The pause acts on the terminal (settings, flushes, reads, the prompt) only
+// while its job holds it: the kernel decides, as each call on the terminal
+// from the background stops the job by SIGTTOU or SIGTTIN, whatever was
+// ignored at the start. The keys are read through a descriptor of the
+// pause's own, non-blocking (the shell's open file keeps its flags), so no
+// read can block.
 
 namespace {
 
-// All that the handlers share with the code they interrupt: the terminal's
-// settings before the pause, which they put back (set before they are
-// installed), and whether a continue has come since the wait last looked.
+// All that the handlers share with the code they interrupt: the terminal and
+// its settings before the pause, which they put back (the descriptor is set
+// once the settings are read, in the foreground), and the job-control signal
+// that came last, 0 once it has been obeyed.
 termios settingsBefore{};
-volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t terminalToRestore = -1;
+volatile std::sig_atomic_t lastJobControl = 0;
 
 // Async-signal-safe.
-bool terminalIsOurs() noexcept
+bool terminalIsOurs(int terminal) noexcept
 {
-    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
-    return foreground == getpgrp() || (foreground == -1 && errno == ENOTTY);
+    return tcgetpgrp(terminal) == getpgrp();
 }
 
-// Async-signal-safe. What is left of a key is dropped, so that none of it
-// reaches the shell. SIGTTOU is held back meanwhile: a terminal taken from
-// the process between the look and the act must not stop a handler.
+sigset_t only(int number) noexcept
+{
+    sigset_t signals{};
+    sigemptyset(&signals);
+    sigaddset(&signals, number);
+    return signals;
+}
+
+// Async-signal-safe, for the handlers of the ending signals. What is left of
+// a key is dropped, so that none of it reaches the shell. SIGTTOU is held
+// back meanwhile: a terminal taken from the process between the look and the
+// act must not stop a handler.
 void putTerminalBack() noexcept
 {
-    sigset_t terminalOutput{};
-    sigemptyset(&terminalOutput);
-    sigaddset(&terminalOutput, SIGTTOU);
+    const int terminal = terminalToRestore;
+    if (terminal < 0) {
+        return;
+    }
+    const sigset_t terminalOutput = only(SIGTTOU);
     sigset_t maskBefore{};
     pthread_sigmask(SIG_BLOCK, &terminalOutput, &maskBefore);
-    if (terminalIsOurs()) {
-        while (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) != 0 && errno == EINTR) {
+    if (terminalIsOurs(terminal)) {
+        while (tcsetattr(terminal, TCSANOW, &settingsBefore) != 0 && errno == EINTR) {
         }
-        tcflush(STDIN_FILENO, TCIFLUSH);
+        tcflush(terminal, TCIFLUSH);
     }
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
 }
@@ -65,17 +85,21 @@ void putTerminalBack() noexcept
 // The type is named as the function is, so it always needs its "struct".
 using SignalAction = struct sigaction;
 
-// A handler installed so runs once: inside it the action is the default
-// again. Nested, the signal is not held back while it runs either.
-constexpr int kOnce = static_cast<int>(SA_RESETHAND);
-constexpr int kOnceNested = static_cast<int>(SA_RESETHAND | SA_NODEFER);
+constexpr std::array kJobControlSignals{SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT};
 
+// A handler installed so runs once: inside it the action is the default again.
+constexpr int kOnce = static_cast<int>(SA_RESETHAND);
+
+// No SA_RESTART: a signal must end the wait. No job-control signal interrupts
+// a handler.
 void setAction(int number, void (*handler)(int), int flags) noexcept
 {
     SignalAction action{};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a continue must end the wait.
+    for (const int jobControl : kJobControlSignals) {
+        sigaddset(&action.sa_mask, jobControl);
+    }
     action.sa_flags = flags;
     sigaction(number, &action, nullptr);
 }
@@ -94,23 +118,9 @@ void endByDefault(int number)
     errno = savedErrno;
 }
 
-// Installed to run once, nested, for SIGTSTP, SIGTTIN and SIGTTOU: the signal stops the process
-// here. Continued, or never stopped (an orphaned group, which no shell could continue), it is
-// caught again, and the wait is told to take the terminal again as after any continue.
-void stopByDefault(int number)
+void noteJobControl(int number)
 {
-    const int savedErrno = errno;
-    putTerminalBack();
-    static_cast<void>(raise(number));
-    setAction(number, stopByDefault, kOnceNested);
-    static_cast<void>(raise(SIGCONT));
-    errno = savedErrno;
-}
-
-// Held back but in the wait, which it interrupts.
-void noteContinue(int /*number*/)
-{
-    continued = 1;
+    lastJobControl = number;
 }
 }
 
@@ -144,12 +154,11 @@ constexpr std::array kEndingSignals{
 };
 
 // While it lives, the handlers above replace the default actions of the
-// ending signals and of the stop signals SIGTSTP and SIGTTIN (one ignored or
-// handled is left so). SIGTTOU and SIGCONT are taken even where ignored, and
-// SIGTTOU is let through: from the background, the terminal stops the
-// process by it, and a continue, which comes whatever its action, must reach
-// the wait. SIGCONT is held back but in the wait. Once it is gone, every
-// action and the signal mask are as they were.
+// ending signals and of SIGTSTP and SIGTTIN (one ignored or handled is left
+// so). SIGTTOU and SIGCONT are taken even where ignored, and let through in
+// the wait even where blocked: from the background, the terminal stops the
+// process by SIGTTOU, and a continue, which comes whatever its action, must
+// reach the wait. Once it is gone, every action and the mask are as they were.
 class PauseSignals
 {
 public:
@@ -165,17 +174,19 @@ public:
             take(number, endByDefault, kOnce);
         }
 #endif
-        take(SIGTSTP, stopByDefault, kOnceNested);
-        take(SIGTTIN, stopByDefault, kOnceNested);
-        take(SIGTTOU, stopByDefault, kOnceNested, kEvenIgnored);
-        take(SIGCONT, noteContinue, 0, kEvenIgnored);
+        take(SIGTSTP, noteJobControl, 0);
+        take(SIGTTIN, noteJobControl, 0);
+        take(SIGTTOU, noteJobControl, 0, kEvenIgnored);
+        take(SIGCONT, noteJobControl, 0, kEvenIgnored);
         pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore_);
-        sigset_t pauseMask = maskBefore_;
-        sigaddset(&pauseMask, SIGCONT);
-        sigdelset(&pauseMask, SIGTTOU);
-        pthread_sigmask(SIG_SETMASK, &pauseMask, nullptr);
-        waitMask_ = pauseMask;
+        heldMask_ = maskBefore_;
+        waitMask_ = maskBefore_;
+        for (const int number : kJobControlSignals) {
+            sigaddset(&heldMask_, number);
+        }
+        sigdelset(&waitMask_, SIGTTOU);
         sigdelset(&waitMask_, SIGCONT);
+        pthread_sigmask(SIG_SETMASK, &heldMask_, nullptr);
     }
     PauseSignals(const PauseSignals&) = delete;
     PauseSignals& operator=(const PauseSignals&) = delete;
@@ -191,7 +202,18 @@ public:
         pthread_sigmask(SIG_SETMASK, &maskBefore_, nullptr);
     }
 
-    // The mask before, which lets SIGCONT through: the wait's.
+    // Runs `call` with the job-control signals let through: one that comes
+    // meanwhile is noted, and ends a call that waits (EINTR).
+    template <typename Call> [[nodiscard]] auto letThrough(Call call) const
+    {
+        pthread_sigmask(SIG_SETMASK, &waitMask_, nullptr);
+        const auto result = call();
+        const int savedErrno = errno;
+        pthread_sigmask(SIG_SETMASK, &heldMask_, nullptr);
+        errno = savedErrno;
+        return result;
+    }
+
     [[nodiscard]] const sigset_t& waitMask() const noexcept
     {
         return waitMask_;
@@ -221,90 +243,160 @@ private:
     sigset_t ignoredBefore_{};
     int highestTaken_ = 0;
     sigset_t maskBefore_{};
+    sigset_t heldMask_{};
     sigset_t waitMask_{};
 };
 
-// One key at a time, no echo; signal keys such as Ctrl-C keep working. What
-// was typed ahead is dropped in the same step, so that only a key pressed
-// after the prompt ends the pause, none reaches the shell, and nothing is
-// dropped once key mode shows. Then the prompt, written again over its own
-// line after a stop. From the background, SIGTTOU stops the process first,
-// and the wait hears of the continue that follows. False where it never can
-// be taken: an orphaned group in the background, which nothing can bring to
-// the foreground.
-bool takeTerminal(std::ostream& output, bool again)
+// Puts the terminal back, as the pause's own step: the kernel decides that
+// the terminal is still the job's (from the background, SIGTTOU is noted and
+// nothing changes), so no other job's settings or keys are touched.
+void putTerminalBack(const PauseSignals& signals)
 {
+    const int terminal = terminalToRestore;
+    if (terminal >= 0) {
+        static_cast<void>(signals.letThrough([&] {
+            return tcsetattr(terminal, TCSANOW, &settingsBefore) == 0 &&
+                   tcflush(terminal, TCIFLUSH) == 0;
+        }));
+    }
+}
+
+// Puts the terminal back, then stops by the stop signal noted last, as its
+// default action would, unless a continue is already waiting (raising a stop
+// would discard it). A group that no shell could continue is not stopped.
+void obeyJobControl(const PauseSignals& signals)
+{
+    if (lastJobControl != SIGCONT) { // else never stopped since the terminal was taken
+        putTerminalBack(signals);    // which hears of what comes meanwhile
+    }
+    const int number = lastJobControl;
+    lastJobControl = 0;
+    sigset_t pending{};
+    sigpending(&pending);
+    if (number == SIGCONT || sigismember(&pending, SIGCONT) == 1) {
+        return;
+    }
+    const sigset_t stop = only(number);
+    setAction(number, SIG_DFL, 0);
+    static_cast<void>(raise(number));
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // stopped here until continued
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    setAction(number, noteJobControl, 0);
+    // The continue that ended the stop, and what was noted before it: the
+    // terminal is taken again anyway.
+    const sigset_t continued = only(SIGCONT);
+    pthread_sigmask(SIG_UNBLOCK, &continued, nullptr);
+    pthread_sigmask(SIG_BLOCK, &continued, nullptr);
+    if (lastJobControl == SIGCONT) {
+        lastJobControl = 0;
+    }
+}
+
+enum class Take { taken, interrupted, impossible };
+
+// Reads the settings to put back, once and in the foreground, then sets key
+// mode: one key at a time, no echo, signal keys such as Ctrl-C still working.
+// What was typed ahead is dropped in the same step, so that only a key
+// pressed after the prompt ends the pause, none reaches the shell, and
+// nothing is dropped once key mode shows. A no-op tcsetattr first asks the
+// kernel whether the terminal is the job's: from the background it stops
+// the job (SIGTTOU, noted), and in a group that no shell could ever bring to
+// the foreground it fails.
+Take takeTerminal(int terminal, const PauseSignals& signals)
+{
+    termios now{};
+    if (tcgetattr(terminal, &now) != 0 ||
+        signals.letThrough([&] { return tcsetattr(terminal, TCSANOW, &now); }) != 0) {
+        return errno == EINTR ? Take::interrupted : Take::impossible;
+    }
+    if (terminalToRestore < 0) {
+        settingsBefore = now;
+        terminalToRestore = terminal;
+    }
     termios keyMode = settingsBefore;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode) != 0) {
-        return errno == EINTR;
+    if (signals.letThrough([&] { return tcsetattr(terminal, TCSAFLUSH, &keyMode); }) != 0) {
+        return errno == EINTR ? Take::interrupted : Take::impossible;
     }
-    if (terminalIsOurs()) { // moved to the background since: the wait hears of it
-        output << (again ? "\r" : "") << kPausePrompt << std::flush;
-    }
-    return true;
-}
-
-ssize_t readTerminal(std::array<char, 64>& bytes)
-{
-    ssize_t got = 0;
-    do {
-        got = read(STDIN_FILENO, bytes.data(), bytes.size());
-    } while (got < 0 && errno == EINTR);
-    return got;
+    return Take::taken;
 }
 
 // Reads one key press: its first bytes, then whatever follows within the
-// window (the rest of the key, or repeats of a held one), never longer.
-// False when a stop came before the key could be read: the terminal must be
-// taken again.
-bool consumeKey()
+// window (the rest of the key, or repeats of a held one), never longer. True
+// once read, or once the terminal has hung up. From the background, a read
+// stops the job (SIGTTIN, or SIGTTOU where SIGTTIN is ignored) and takes
+// nothing.
+bool readKey(int terminal, const PauseSignals& signals)
 {
     std::array<char, 64> bytes{};
-    const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
+    const ssize_t got =
+        signals.letThrough([&] { return read(terminal, bytes.data(), bytes.size()); });
     if (got <= 0) {
-        return got == 0 || errno != EINTR;
+        const int failure = got == 0 ? 0 : errno;
+        if (failure == EIO && !terminalIsOurs(terminal)) {
+            lastJobControl = SIGTTOU;
+        }
+        return got == 0 || (failure != EINTR && failure != EAGAIN && lastJobControl == 0);
     }
     const auto deadline = std::chrono::steady_clock::now() + kKeyWindow;
     while (true) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd input{STDIN_FILENO, POLLIN, 0};
+        pollfd input{terminal, POLLIN, 0};
         const int ready = left.count() > 0 ? poll(&input, 1, static_cast<int>(left.count())) : 0;
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0 || (input.revents & POLLIN) == 0 || readTerminal(bytes) <= 0) {
+        if (ready <= 0 || (input.revents & POLLIN) == 0 ||
+            read(terminal, bytes.data(), bytes.size()) <= 0) {
             return true;
         }
     }
 }
 
-// Waits for a key and consumes it whole. False when a continue came first:
-// the terminal must be taken again. SIGCONT gets through only here, so none
-// goes unseen between a look and the wait (a stop handler raises it once
-// continued).
-bool waitForKey(const PauseSignals& signals)
+// The one wait: for standard output to take the prompt (so that Ctrl-Z
+// works while it cannot), then for a key. Each job-control signal is obeyed
+// as the wait hears of it, and the terminal taken again; the prompt is
+// written anew over its own line. False where the terminal can never be
+// taken: an orphaned group in the background.
+bool waitForKey(int terminal, std::ostream& output, const PauseSignals& signals)
 {
+    bool taken = false;
+    bool promptDue = false;
+    bool prompted = false;
     while (true) {
-        fd_set input;
-        FD_ZERO(&input);
-        FD_SET(STDIN_FILENO, &input);
-        const int ready =
-            pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &signals.waitMask());
-        if (ready < 0 && errno == EINTR) {
-            if (continued == 0) {
-                continue; // interrupted by nothing of the pause's (an emulator can do that)
+        if (lastJobControl != 0) {
+            obeyJobControl(signals);
+            taken = false;
+        }
+        if (!taken) {
+            const Take take = takeTerminal(terminal, signals);
+            if (take == Take::impossible) {
+                return prompted;
             }
-            continued = 0;
-            return false;
+            taken = take == Take::taken;
+            promptDue = taken && output.good();
+            continue;
         }
-        if (ready > 0 && !consumeKey()) {
-            continue; // the continue that follows the stop is waiting
+        fd_set input;
+        fd_set writable;
+        FD_ZERO(&input);
+        FD_ZERO(&writable);
+        FD_SET(promptDue ? STDOUT_FILENO : terminal, promptDue ? &writable : &input);
+        const int ready = pselect(std::max(terminal, STDOUT_FILENO) + 1, &input, &writable, nullptr,
+                                  nullptr, &signals.waitMask());
+        if (ready < 0 && errno == EINTR) {
+            continue; // a signal noted, or nothing of the pause's (an emulator can do that)
         }
-        return true; // a key, or a terminal that can no longer be read
+        if (promptDue) { // or standard output cannot be waited on: the write then fails
+            output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
+            promptDue = false;
+            prompted = true;
+        } else if (ready < 0 || readKey(terminal, signals)) {
+            return true;
+        }
     }
 }
 
@@ -312,20 +404,28 @@ bool waitForKey(const PauseSignals& signals)
 
 void pauseConsole(std::ostream& output)
 {
-    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
-        return; // scripted run: nobody to press a key
+    if (isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) == -1) {
+        return; // a scripted run, or a terminal that is not this session's
     }
-    bool taken = false;
+    const int terminal = open("/dev/tty", O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0) {
+        return;
+    }
+    bool prompted = false;
     {
         const PauseSignals signals;
-        bool again = false;
-        do {
-            taken = takeTerminal(output, again);
-            again = true;
-        } while (taken && !waitForKey(signals));
-        putTerminalBack();
+        prompted = waitForKey(terminal, output, signals);
+        // Put back only as the terminal's job: a stop that came with the key,
+        // or the background, is obeyed first.
+        putTerminalBack(signals);
+        while (lastJobControl != 0) {
+            obeyJobControl(signals);
+            putTerminalBack(signals);
+        }
+        terminalToRestore = -1;
     }
-    if (taken) {
+    close(terminal);
+    if (prompted) {
         output << std::endl;
     }
 }

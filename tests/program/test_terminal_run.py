@@ -25,6 +25,7 @@ import unittest
 import pexpect
 
 from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
+from job_control import Leader, in_a_session_of_its_own, key_mode, process_state, wait_until
 
 PAUSE_PROMPT = b"Press any key to continue . . . "
 WAIT_SECONDS = 10
@@ -45,6 +46,7 @@ ENDING_SIGNALS = [
     + "ABRT SEGV BUS FPE ILL TRAP SYS".split()
 ] + ([signal.SIGRTMIN + 2, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else [])
 CONTROL_C, CONTROL_BACKSLASH, CONTROL_Z = b"\x03", b"\x1c", b"\x1a"
+FIFO_SIZE = 4096  # a page: the least a pipe holds
 DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"))
 DIALOGUE += ((b"Enter Your Name? ", b"Ann\r"),)
 ENTRIES = b"".join(entry for _, entry in DIALOGUE)
@@ -108,7 +110,7 @@ def settings(child):
 
 
 def in_key_mode(child):
-    return not settings(child)[3] & (termios.ICANON | termios.ECHO)
+    return key_mode(settings(child))
 
 
 def drain(reader):
@@ -116,23 +118,6 @@ def drain(reader):
     with contextlib.suppress(BlockingIOError):
         while os.read(reader, 65536):
             pass
-
-
-def process_state(pid):
-    """Linux's letter for the state of a process: R, S, T (stopped), Z; None once it is gone."""
-    try:
-        with open(f"/proc/{pid}/stat", "rb") as status:
-            return status.read().rsplit(b")", 1)[1].split()[0].decode()
-    except (FileNotFoundError, ProcessLookupError):  # gone before, or while, it was read
-        return None
-
-
-def wait_until(condition, what):
-    deadline = time.monotonic() + WAIT_SECONDS
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(f"never {what}")
-        time.sleep(0.005)
 
 
 def unread_input_size(child):
@@ -152,6 +137,30 @@ def unread_input_size(child):
     finally:
         termios.tcsetattr(terminal, termios.TCSANOW, before)
         os.close(terminal)
+    return count[0]
+
+
+def full_fifo(test, room):
+    """A FIFO for standard output, its reader the test's, which never reads unless told:
+    it holds all it can but `room` bytes (what the dialogue writes, say, so that the
+    pause's prompt cannot go through). Returns its path, the reader and its size."""
+    if not hasattr(fcntl, "F_SETPIPE_SZ"):
+        test.skipTest("no pipe size to set here (Linux has one)")
+    scratch = tempfile.TemporaryDirectory()
+    test.addCleanup(scratch.cleanup)
+    fifo = os.path.join(scratch.name, "output")
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    test.addCleanup(os.close, reader)
+    size = fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, FIFO_SIZE)
+    with open(fifo, "wb") as filler:
+        filler.write(b"x" * (size - room))
+    return fifo, reader, size
+
+
+def fifo_holds(reader):
+    count = array.array("i", [0])
+    fcntl.ioctl(reader, termios.FIONREAD, count)
     return count[0]
 
 
@@ -224,28 +233,11 @@ class AtATerminal(unittest.TestCase):
         return child
 
     def start_with_its_prompt_blocked(self):
-        """The program at the pause, its standard output a pipe nobody reads that the
-        dialogue fills exactly: the prompt's write cannot go through."""
-        if not hasattr(fcntl, "F_SETPIPE_SZ"):
-            self.skipTest("no pipe size to set here (Linux has one)")
-        scratch = tempfile.TemporaryDirectory()
-        self.addCleanup(scratch.cleanup)
-        fifo = os.path.join(scratch.name, "output")
-        os.mkfifo(fifo)
-        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-        self.addCleanup(os.close, reader)
-        size = fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
-        with open(fifo, "wb") as filler:
-            filler.write(b"x" * (size - len(WORKED_EXAMPLE_OUTPUT)))
+        """The program at the pause, its prompt's write blocked (see full_fifo)."""
+        fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
         child = self.start(stdout=fifo)
         child.send(ENTRIES)
-
-        def blocked():
-            count = array.array("i", [0])
-            fcntl.ioctl(reader, termios.FIONREAD, count)
-            return count[0] == size and in_key_mode(child)
-
-        wait_until(blocked, "blocked writing the prompt in key mode")
+        wait_until(lambda: fifo_holds(reader) == size and in_key_mode(child), "blocked in key mode")
         child.reader = reader
         return child
 
@@ -307,16 +299,12 @@ class AtATerminal(unittest.TestCase):
         # Stopped: as a shell does while its job is stopped, the terminal is put
         # back in line mode; continued, the program must take it back. Ctrl-Z,
         # SIGTTIN or SIGTTOU: its group has no shell to continue it, so it is
-        # never stopped, but puts the terminal back (seen while its prompt is
-        # blocked) and takes it again as if continued.
-        for how in ("SIGSTOP", "Ctrl-Z", "Ctrl-Z, its prompt blocked", "SIGTTIN", "SIGTTOU"):
+        # never stopped, but takes the terminal again as if continued.
+        for how in ("SIGSTOP", "Ctrl-Z", "SIGTTIN", "SIGTTOU"):
             with self.subTest(how):
                 if how != "SIGSTOP" and UNDER_QEMU:
                     self.skipTest("qemu-user stops a group no shell could continue")
-                blocked = how.endswith("blocked")
-                child = (
-                    self.start_with_its_prompt_blocked() if blocked else self.start_at_the_pause()
-                )
+                child = self.start_at_the_pause()
                 if how == "SIGSTOP":
                     child.kill(signal.SIGSTOP)
                     os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
@@ -326,12 +314,7 @@ class AtATerminal(unittest.TestCase):
                     child.kill(getattr(signal, how))
                 else:
                     child.send(CONTROL_Z)
-                if blocked:
-                    wait_until(lambda: settings(child) == child.settings_before, "put back")
-                    self.assertTrue(child.isalive())
-                    drain(child.reader)
-                else:
-                    child.expect_exact(b"\r" + PAUSE_PROMPT)
+                child.expect_exact(b"\r" + PAUSE_PROMPT)
                 wait_until(lambda: in_key_mode(child), "in key mode again")
                 child.send(b"k")
                 self.assertEqual(finish(child), 0)
@@ -446,15 +429,30 @@ class UnderAnInteractiveShell(unittest.TestCase):
         return shown
 
     def test_stopped_then_brought_back_waits_again_for_one_key(self):
-        # A continue reaches the pause whatever its action was.
-        for ignoring in (None, "CONT"):
-            with self.subTest(ignoring=ignoring):
-                self.start_program_at_the_pause(ignoring)
+        # A continue reaches the pause whatever its action was. Ctrl-Z stops it
+        # while its prompt's write cannot go through, too.
+        for ignoring, blocked in ((None, False), ("CONT", False), (None, True)):
+            with self.subTest(ignoring=ignoring, blocked=blocked):
+                if blocked:
+                    fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
+                    self.shell.send(f"{shlex.join(COMMAND)} > {fifo}\r".encode() + ENTRIES)
+                    wait_until(lambda: fifo_holds(reader) == size, "blocked writing the prompt")
+                else:
+                    self.start_program_at_the_pause(ignoring)
                 self.stop_with_control_z()
+                if blocked:
+                    drain(reader)
                 self.shell.send(b"fg\r")
-                self.shell.expect_exact(PAUSE_PROMPT)  # written anew
+                if blocked:
+                    wait_until(lambda: fifo_holds(reader) >= len(PAUSE_PROMPT), "prompted")
+                else:
+                    self.shell.expect_exact(PAUSE_PROMPT)  # written anew
                 wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
-                self.press_key_ending_the_job()
+                if blocked:
+                    self.command(b"k", end_line=False)
+                    self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
+                else:
+                    self.press_key_ending_the_job()
 
     def test_terminated_after_moving_to_the_background(self):
         # In the background, taking the terminal again stops it until it is
@@ -502,6 +500,50 @@ class UnderAnInteractiveShell(unittest.TestCase):
         ended = self.shell.expect_exact([self.SHELL_PROMPT, pexpect.TIMEOUT], timeout=0.5) == 0
         self.assertFalse(ended, "Ctrl-C ended the pause although SIGINT was ignored")
         self.press_key_ending_the_job()
+
+
+@unittest.skipIf(ON_WINDOWS, "job control is a POSIX matter")
+class UnderALeaderOfTheTestsOwn(unittest.TestCase):
+    """The program as the job of a leader of the test's own (job_control.py), which can move
+    it to the background without stopping it, as no shell does."""
+
+    def test_begun_in_the_background_it_puts_back_the_settings_of_its_own_job(self):
+        # Its result line's last byte blocked, it is moved to the background and another
+        # job sets the terminal as it likes; the output is let through, so the pause begins
+        # there. It must stop before it reads or sets anything, and, brought back, put back
+        # the settings the terminal has in the foreground, not the other job's.
+        fifo, reader, _ = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT) - 1)
+        self.assertEqual(in_a_session_of_its_own(self.begun_in_the_background, fifo, reader), "")
+
+    @staticmethod
+    def begun_in_the_background(fifo, reader):
+        leader = Leader()
+        leader.start(COMMAND, stdout=fifo)
+        try:
+            leader.type(ENTRIES)
+            # The result line, written at once, is a byte longer than the room left.
+            blocked_at = FIFO_SIZE - len(WORKED_EXAMPLE_RESULT) + 1
+            wait_until(lambda: fifo_holds(reader) == blocked_at, "blocked writing the result")
+            leader.hold_terminal()
+            other = leader.settings()
+            other[3] &= ~(termios.ICANON | termios.ECHO)
+            termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
+            drain(reader)
+            wait_until(lambda: process_state(leader.pid) == "T", "stopped in the background")
+            if leader.settings() != other:
+                return "the other job's settings were changed"
+            termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
+            drain(reader)  # a pipe of one page, partly filled, is never ready for more
+            leader.give_terminal()
+            leader.signal(signal.SIGCONT)
+            wait_until(lambda: key_mode(leader.settings()), "in key mode in the foreground")
+            leader.type(b"k")
+            wait_until(leader.ended, "ended by the key")
+            if leader.status != 0 or leader.settings() != leader.settings_before:
+                return f"ended with {leader.status}, the settings {leader.settings()}"
+            return ""
+        finally:
+            leader.end()
 
 
 if __name__ == "__main__":

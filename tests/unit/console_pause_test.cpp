@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <ostream>
@@ -68,6 +69,15 @@ public:
     }
 
     [[nodiscard]] bool opened() const { return controller_ >= 0 && terminal_ >= 0; }
+    // Makes it this process's controlling terminal, in a session of its own
+    // (a process that leads a group cannot start one).
+    [[nodiscard]] bool controlling() const
+    {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the test has one thread
+        const char* const path = ptsname(controller_);
+        const int own = setsid() == -1 || path == nullptr ? -1 : open(path, O_RDWR);
+        return own >= 0 && dup2(own, STDIN_FILENO) >= 0 && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    }
     void type(const std::string& keys) const
     {
         ASSERT_EQ(write(controller_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
@@ -108,13 +118,13 @@ private:
     const TerminalAsInput& terminal_;
 };
 
-// Once a key has ended it, the pause has written its prompt and a line end,
-// put the terminal back, and left every signal action (ignored ones, and
-// those it takes even so, included) and the signal mask as they were.
-TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
+// Sets the actions and mask of `actions`, runs the pause at `terminal`, and
+// says what differs from what it must leave: the prompt and a line end where
+// it waits for a key (the output is then `expected`), the terminal's
+// settings, every signal action (ignored ones, and those it takes even so,
+// included) and the signal mask as they were.
+std::string pauseLeavesAllAsItFoundIt(const TerminalAsInput& terminal, const std::string& expected)
 {
-    const TerminalAsInput terminal;
-    ASSERT_TRUE(terminal.opened());
     const std::vector<std::pair<int, SignalHandler>> actionsBefore{
         {SIGHUP, SIG_DFL},  {SIGINT, SIG_DFL},  {SIGTERM, SIG_DFL}, {SIGSEGV, SIG_DFL},
         {SIGABRT, SIG_DFL}, {SIGUSR1, SIG_DFL}, {SIGUSR2, SIG_IGN}, {SIGTSTP, SIG_DFL},
@@ -135,19 +145,48 @@ TEST(ConsolePause, LeavesTerminalActionsAndMaskAsItFoundThem)
     std::ostream output(&shown);
     pauseConsole(output);
 
-    EXPECT_EQ(shown.str(), "Press any key to continue . . . \n");
+    std::ostringstream differences;
+    if (shown.str() != expected) {
+        differences << "wrote \"" << shown.str() << "\"; ";
+    }
     // cppcheck-suppress knownConditionTrueFalse ; the pause changes them meanwhile
-    EXPECT_EQ(terminal.settings(), settingsBefore) << "the terminal was not put back";
+    if (terminal.settings() != settingsBefore) {
+        differences << "the terminal was not put back; ";
+    }
     sigset_t maskAfter{};
     pthread_sigmask(SIG_SETMASK, &maskBefore, &maskAfter);
     for (std::size_t index = 0; index < actionsBefore.size(); ++index) {
         const auto [number, before] = actionsBefore.at(index);
-        EXPECT_EQ(sigismember(&maskAfter, number), sigismember(&maskBefore, number))
-            << "signal " << number << " blocked or unblocked";
-        EXPECT_EQ(exchangeHandler(number, original.at(index)), before)
-            << "signal " << number << " not put back";
+        if (sigismember(&maskAfter, number) != sigismember(&maskBefore, number)) {
+            differences << "signal " << number << " blocked or unblocked; ";
+        }
+        if (exchangeHandler(number, original.at(index)) != before) {
+            differences << "signal " << number << " not put back; ";
+        }
     }
     pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
+    return differences.str();
+}
+
+// It waits for a key at the controlling terminal of its session alone: at
+// any other terminal, nothing tells whose keys those are, and it leaves them.
+TEST(ConsolePause, WaitsForAKeyAtItsOwnTerminalAloneAndLeavesAllAsItFoundIt)
+{
+    const TerminalAsInput terminal;
+    ASSERT_TRUE(terminal.opened());
+    EXPECT_EQ(pauseLeavesAllAsItFoundIt(terminal, ""), "") << "not its controlling terminal";
+    // Its controlling terminal needs a session of its own: a child's.
+    EXPECT_EXIT(
+        {
+            const std::string differences =
+                terminal.controlling()
+                    ? pauseLeavesAllAsItFoundIt(terminal, "Press any key to continue . . . \n")
+                    : "no session of its own";
+            static_cast<void>(std::fputs(differences.c_str(), stderr));
+            std::_Exit(differences.empty() ? EXIT_SUCCESS : EXIT_FAILURE);
+        },
+        ::testing::ExitedWithCode(EXIT_SUCCESS), "")
+        << "its controlling terminal";
 }
 
 } // namespace
