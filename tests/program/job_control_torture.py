@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""The pause under random job control, as an adversary plays it.
+
+Each run starts the program as the foreground job of a leader of the test's own (see
+job_control.py), answers its dialogue and, once the pause has the terminal in key mode, plays
+a random sequence of events, each after a random delay (none, a few hundred microseconds, or
+a few milliseconds): keys, SIGTSTP, SIGTTIN, SIGTTOU and SIGCONT sent by kill, Ctrl-Z typed,
+the job moved to the background (and continued there, as `bg` does), another job holding the
+terminal with settings of its own and bytes typed for it, and back to the foreground with a
+continue. Then, once the program has settled, the foreground, a continue, and a key (or
+Ctrl-C). What must hold, as can be seen:
+- while the other job holds the terminal, its settings stay its own and no byte typed for it
+  is read;
+- after the last continue the program is neither stopped nor waiting in line mode: a key
+  ends it, with 0 (or Ctrl-C, by SIGINT);
+- the terminal's settings are then as they were before it started.
+A failure prints the run's seed and its events: `--seed SEED --runs 1` plays it again.
+
+Usage: job_control_torture.py [--runs N] [--seed S] COMMAND... (which may start with an
+emulator)
+"""
+import argparse
+import random
+import signal
+import sys
+import termios
+import time
+
+from job_control import Leader, in_a_session_of_its_own, key_mode, process_state, wait_until
+
+ENTRIES = b"a\r6\rAnn\r"
+AT_THE_PAUSE = b"Ann The Total Charge is $ 240.00\r\nPress any key to continue . . . "
+KILLED = {"TSTP": signal.SIGTSTP, "TTIN": signal.SIGTTIN, "TTOU": signal.SIGTTOU}
+KILLED["CONT"] = signal.SIGCONT
+TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03"}
+FOR_THE_OTHER_JOB = b"abc"
+
+
+def events_of_a_run(rng):
+    """The run's events, each a name and a delay in seconds, ending with the final ones."""
+    events, program_holds, other_job = [], True, False
+    for _ in range(rng.randint(5, 60)):
+        if program_holds:
+            name = rng.choice(["key", "Ctrl-Z", "bg", "bg, continued", *KILLED, *KILLED])
+        elif other_job:
+            name = rng.choice(["fg", *KILLED])
+        else:
+            name = rng.choice(["other job", "fg", *KILLED])
+        program_holds = (program_holds and not name.startswith("bg")) or name == "fg"
+        other_job = (other_job or name == "other job") and not program_holds
+        delay = rng.choice([0, rng.uniform(0, 300e-6), rng.uniform(1e-3, 20e-3)])
+        events.append((name, delay))
+    return (
+        events
+        + [("settled", 0), ("fg" if not program_holds else "CONT", 0)]
+        + [(rng.choice(["key"] * 9 + ["Ctrl-C"]) + " until ended", 0)]
+    )
+
+
+def pause_for(seconds):
+    """Spins for the shortest delays, where a sleep would overshoot them."""
+    if seconds >= 1e-3:
+        time.sleep(seconds)
+    else:
+        until = time.perf_counter() + seconds
+        while time.perf_counter() < until:
+            pass
+
+
+def play(leader, events):
+    """Plays the events on the program at its pause; returns what did not hold, or ''."""
+    other_settings = None
+    for name, delay in events:  # all of them, the program ended or not
+        if name in KILLED:
+            leader.signal(KILLED[name])
+        elif name in TYPED:
+            leader.type(TYPED[name])
+        elif name.startswith("bg"):
+            leader.hold_terminal()
+            if name.endswith("continued"):
+                leader.signal(signal.SIGCONT)
+        elif name == "other job":
+            other_settings = leader.settings()
+            other_settings[0] &= ~termios.ICRNL
+            other_settings[3] &= ~(termios.ICANON | termios.ECHO)
+            other_settings[6][termios.VMIN] = 3
+            termios.tcsetattr(leader.terminal, termios.TCSAFLUSH, other_settings)
+            leader.type(FOR_THE_OTHER_JOB)
+            wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
+        elif name == "fg":
+            if other_settings:
+                if leader.settings() != other_settings:
+                    return "the other job's settings were changed"
+                if leader.unread() != len(FOR_THE_OTHER_JOB):
+                    return "a byte typed for the other job was read"
+                termios.tcsetattr(leader.terminal, termios.TCSAFLUSH, leader.settings_before)
+                other_settings = None
+            leader.give_terminal()
+            leader.signal(signal.SIGCONT)
+        elif name == "settled":
+            wait_until(lambda: process_state(leader.pid) != "R", "settled")
+        else:
+            return end_with_a_key(leader, TYPED[name.split()[0]])
+        leader.read()
+        pause_for(delay)
+    return ""
+
+
+def end_with_a_key(leader, key):
+    """Types the key whenever the terminal shows key mode (a continue that came late takes
+    the terminal again, dropping what was typed), until the program ends."""
+    deadline = time.monotonic() + 10
+    while not leader.ended():
+        if time.monotonic() > deadline:
+            state, mode = process_state(leader.pid), key_mode(leader.settings())
+            if state == "T":
+                return "left stopped after the last continue"
+            return f"never ended: state {state}, {'key' if mode else 'line'} mode"
+        if key_mode(leader.settings()):
+            leader.type(key)
+        leader.read(0.05)
+    if leader.status not in (0, -signal.SIGINT if key == TYPED["Ctrl-C"] else 0):
+        return f"ended with {leader.status}"
+    if leader.settings() != leader.settings_before:
+        return "the terminal's settings were not put back"
+    return ""
+
+
+def torture(command, runs, seed):
+    leader = Leader()
+    for run in range(runs):
+        rng = random.Random(seed + run)
+        events = events_of_a_run(rng)
+        leader.start(command)
+        try:
+            leader.type(ENTRIES)
+            leader.wait_to_see(AT_THE_PAUSE)
+            wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
+            failure = play(leader, events)
+        except AssertionError as error:
+            failure = str(error)
+        finally:
+            leader.end()
+        if failure:
+            played = ", ".join(f"{name} +{delay * 1e6:.0f}us" for name, delay in events)
+            return (
+                f"run {run + 1} of {runs}: {failure}\n  events: {played}\n"
+                f"  again: --seed {seed + run} --runs 1"
+            )
+    return ""
+
+
+def main():
+    parser = argparse.ArgumentParser(usage=__doc__.rsplit("Usage: ", 1)[1])
+    parser.add_argument("--runs", type=int, default=100)
+    parser.add_argument("--seed", type=int, default=random.SystemRandom().randrange(1 << 32))
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    options = parser.parse_args()
+    if not options.command:
+        parser.error("no program given")
+    print(f"{options.runs} runs from seed {options.seed}", flush=True)
+    started = time.monotonic()
+    failure = in_a_session_of_its_own(torture, options.command, options.runs, options.seed)
+    if failure:
+        sys.exit(f"FAILED: {failure}")
+    print(f"all held, in {time.monotonic() - started:.0f} s")
+
+
+if __name__ == "__main__":
+    main()
