@@ -36,9 +36,28 @@ echo "$run_command"
 [[ -n $run_command ]]
 expect_worked_example bash -c "$run_command"
 
+# name_the_unreleased CLONE: packaging/release refuses unreleased changes. Where CHANGELOG.md
+# has them, the clone names them 0.0.0, a version no release has, in a scratch commit that is
+# the same in every clone (the last commit's author, time and date).
+name_the_unreleased() {
+    grep -q '^## Unreleased$' "$1/CHANGELOG.md" || return 0
+    local when day
+    when=$(git -C "$1" log -1 --format=%cI)
+    day=$(TZ=UTC git -C "$1" log -1 --format=%cd --date=format-local:%F)
+    sed -i "s/^## Unreleased\$/## 0.0.0 ($day)/" "$1/CHANGELOG.md"
+    GIT_AUTHOR_DATE=$when GIT_COMMITTER_DATE=$when git -C "$1" -c user.name=CI \
+        -c user.email=ci@localhost commit --quiet -am "Scratch: the unreleased changes as 0.0.0"
+}
+
+echo "--- the README names the newest release's version, whose packages it describes"
+newest=$(sed -n 's/^## \([0-9.]*\) (.*/\1/p' CHANGELOG.md | head -n 1)
+grep -q "such as \`$newest\`" README.md || { echo "the README does not name $newest" >&2; exit 1; }
+echo "$newest"
+
 echo "--- packaging/release, twice at once, from two clones"
 for clone in first second; do
     git clone --quiet "$PWD" "$scratch/$clone"
+    name_the_unreleased "$scratch/$clone"
 done
 (cd "$scratch/second" && umask 077 && TZ=Pacific/Chatham LANG=de_DE.UTF-8 LC_ALL=C.UTF-8 \
     packaging/release >"$scratch/second.log" 2>&1) &
@@ -94,6 +113,9 @@ while read -r debian _ _ qemu rpm; do
     row=$(grep "^| .* | \`$debian\` |" README.md) || { echo "no $debian in the README" >&2; exit 1; }
     build=$scratch/first/build/linux-$debian
     [[ $qemu != - ]] || build=$scratch/first/build/package
+    # The oldest kernel, as `file` reads it off the program ("for GNU/Linux 3.2.0").
+    kernel=$(file -b "$build/src/membership" | grep -Eo 'GNU/Linux [0-9.]+' | sed 's/.* //; s/\.0$//')
+    [[ $row == *"| $kernel |"* ]] || { echo "$debian: Linux from $kernel, not as the README says" >&2; exit 1; }
     headers=$(readelf -hldsW "$build/src/membership")
     needs=('GNU_RELRO' 'GNU_STACK .* RW +0x' ' __stack_chk_fail$' 'Type: +EXEC')
     [[ $row != *"a random address"* ]] || needs=("${needs[@]:0:3}" 'Type: +DYN' 'Flags: NOW PIE')
