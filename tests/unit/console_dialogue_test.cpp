@@ -1,5 +1,6 @@
 #include "console_dialogue.hpp"
 #include "dialogue_texts.hpp"
+#include "same_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ namespace {
 
 using expected::dialogueWith;
 using expected::runDialogue;
+using expected::sameText;
 
 const std::string kLongName = std::string(5000, 'N') + "x";
 
@@ -99,7 +101,9 @@ TEST(ConsoleDialogue, ResultLineForEachKindOfEntry)
          std::string(4096, 'N') + " The Total Charge is $ 60.00"},
     };
     for (const ResultCase& entry : cases) {
-        EXPECT_EQ(runDialogue(entry.input), dialogueWith(entry.resultLine + "\n")) << entry.what;
+        EXPECT_PRED_FORMAT2(sameText, runDialogue(entry.input),
+                            dialogueWith(entry.resultLine + "\n"))
+            << entry.what;
     }
 }
 
@@ -117,7 +121,8 @@ TEST(ConsoleDialogue, LongNameWholeWhateverTheInputSaysOfItsEnd)
     for (const auto& [what, end] : claimedEnds) {
         ClaimingAnEnd buffer(input, end);
         std::istream in(&buffer);
-        EXPECT_EQ(runDialogue(in), dialogueWith(kLongName + " The Total Charge is $ 60.00\n"))
+        EXPECT_PRED_FORMAT2(sameText, runDialogue(in),
+                            dialogueWith(kLongName + " The Total Charge is $ 60.00\n"))
             << "an end " << what;
     }
 }

@@ -1,6 +1,7 @@
 #include "dialogue_texts.hpp"
 #include "failure_recording_buffer.hpp"
 #include "program.hpp"
+#include "same_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -171,7 +172,8 @@ TEST(RunProgram, ExitStatusAndReportForEachFailure)
 
         const std::string dialogue = expected::runDialogue(run.input);
         const std::string whole = dialogue + run.pauseWrites;
-        EXPECT_EQ(output.delivered(), whole.substr(0, std::min(whole.size(), run.outputCapacity)))
+        EXPECT_PRED_FORMAT2(expected::sameText, output.delivered(),
+                            whole.substr(0, std::min(whole.size(), run.outputCapacity)))
             << run.what;
         EXPECT_EQ(status, run.status) << run.what;
         EXPECT_EQ(errors.str(), run.errors) << run.what;
