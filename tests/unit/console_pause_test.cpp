@@ -3,19 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -168,6 +172,44 @@ std::string pauseLeavesAllAsItFoundIt(const TerminalAsInput& terminal, const std
     return differences.str();
 }
 
+// What inAChild says when the child never ran: qemu-user's i386 fork()
+// leaves it spinning inside the C library (seen with qemu 7.2).
+constexpr std::string_view kNoChild = "no child ran";
+
+// Runs `body` in a child process; returns what it said, as a text.
+std::string inAChild(const std::function<std::string()>& body)
+{
+    std::array<int, 2> ends{};
+    if (pipe(ends.data()) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        static_cast<void>(write(ends[1], "+", 1)); // it runs
+        const std::string said = body();
+        static_cast<void>(write(ends[1], said.data(), said.size()));
+        _exit(EXIT_SUCCESS);
+    }
+    close(ends[1]);
+    pollfd started{ends[0], POLLIN, 0};
+    constexpr int kStartMilliseconds = 20000;
+    if (child > 0 && poll(&started, 1, kStartMilliseconds) == 0) {
+        kill(child, SIGKILL);
+    }
+    std::string said;
+    std::array<char, 256> buffer{};
+    ssize_t got = 0;
+    while ((got = read(ends[0], buffer.data(), buffer.size())) > 0) {
+        said.append(buffer.data(), static_cast<std::size_t>(got));
+    }
+    close(ends[0]);
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && said.empty()) {
+        return std::string(kNoChild);
+    }
+    return WIFEXITED(status) != 0 ? said.substr(1) : "the child did not end well";
+}
+
 // It waits for a key at the controlling terminal of its session alone: at
 // any other terminal, nothing tells whose keys those are, and it leaves them.
 TEST(ConsolePause, WaitsForAKeyAtItsOwnTerminalAloneAndLeavesAllAsItFoundIt)
@@ -176,17 +218,15 @@ TEST(ConsolePause, WaitsForAKeyAtItsOwnTerminalAloneAndLeavesAllAsItFoundIt)
     ASSERT_TRUE(terminal.opened());
     EXPECT_EQ(pauseLeavesAllAsItFoundIt(terminal, ""), "") << "not its controlling terminal";
     // Its controlling terminal needs a session of its own: a child's.
-    EXPECT_EXIT(
-        {
-            const std::string differences =
-                terminal.controlling()
-                    ? pauseLeavesAllAsItFoundIt(terminal, "Press any key to continue . . . \n")
-                    : "no session of its own";
-            static_cast<void>(std::fputs(differences.c_str(), stderr));
-            std::_Exit(differences.empty() ? EXIT_SUCCESS : EXIT_FAILURE);
-        },
-        ::testing::ExitedWithCode(EXIT_SUCCESS), "")
-        << "its controlling terminal";
+    const std::string inItsOwnSession = inAChild([&] {
+        return terminal.controlling()
+                   ? pauseLeavesAllAsItFoundIt(terminal, "Press any key to continue . . . \n")
+                   : "no session of its own";
+    });
+    if (inItsOwnSession == kNoChild) {
+        GTEST_SKIP() << "no child process ran here";
+    }
+    EXPECT_EQ(inItsOwnSession, "") << "its controlling terminal";
 }
 
 } // namespace
