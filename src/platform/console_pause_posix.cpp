@@ -404,8 +404,8 @@ bool waitForKey(int terminal, std::ostream& output, const PauseSignals& signals)
 
 void pauseConsole(std::ostream& output)
 {
-    if (isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) == -1) {
-        return; // a scripted run, or a terminal that is not this session's
+    if (tcgetpgrp(STDIN_FILENO) == -1) {
+        return; // a scripted run, or a terminal that is not this session's controlling one
     }
     const int terminal = open("/dev/tty", O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0) {

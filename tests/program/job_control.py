@@ -39,6 +39,14 @@ def wait_until(condition, what, seconds=WAIT_SECONDS):
         time.sleep(0.002)
 
 
+def bytes_queued(descriptor):
+    """How many bytes a pipe holds, or a terminal has for its reader (in line mode, in whole
+    lines alone)."""
+    count = array.array("i", [0])
+    fcntl.ioctl(descriptor, termios.FIONREAD, count)
+    return count[0]
+
+
 def key_mode(settings):
     return not settings[3] & (termios.ICANON | termios.ECHO)
 
@@ -128,10 +136,7 @@ class Leader:
         return settings
 
     def unread(self):
-        """How many typed bytes are there to read: in line mode, in whole lines alone."""
-        count = array.array("i", [0])
-        fcntl.ioctl(self.terminal, termios.FIONREAD, count)
-        return count[0]
+        return bytes_queued(self.terminal)
 
     def hold_terminal(self):
         os.tcsetpgrp(self.terminal, os.getpgrp())

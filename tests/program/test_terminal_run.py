@@ -6,7 +6,6 @@ Alone in its session, and as a job of an interactive bash (job control needs a s
 interpreter's (under Wine, which draws it on the terminal), and its pause.
 Usage: test_terminal_run.py --posix|--windows COMMAND... (which may start with an emulator)
 """
-import array
 import contextlib
 import ctypes
 import fcntl
@@ -25,7 +24,14 @@ import unittest
 import pexpect
 
 from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
-from job_control import Leader, in_a_session_of_its_own, key_mode, process_state, wait_until
+from job_control import (
+    Leader,
+    bytes_queued,
+    in_a_session_of_its_own,
+    key_mode,
+    process_state,
+    wait_until,
+)
 
 PAUSE_PROMPT = b"Press any key to continue . . . "
 WAIT_SECONDS = 10
@@ -129,15 +135,14 @@ def unread_input_size(child):
     libc = ctypes.CDLL(None)
     libc.ptsname.restype = ctypes.c_char_p
     terminal = os.open(libc.ptsname(child.child_fd), os.O_RDWR | os.O_NOCTTY)
-    before, count = termios.tcgetattr(terminal), array.array("i", [0])
-    key_mode = before[:3] + [before[3] & ~termios.ICANON] + before[4:]
+    before = termios.tcgetattr(terminal)
+    uncooked = before[:3] + [before[3] & ~termios.ICANON] + before[4:]
     try:
-        termios.tcsetattr(terminal, termios.TCSANOW, key_mode)
-        fcntl.ioctl(terminal, termios.FIONREAD, count)
+        termios.tcsetattr(terminal, termios.TCSANOW, uncooked)
+        return bytes_queued(terminal)
     finally:
         termios.tcsetattr(terminal, termios.TCSANOW, before)
         os.close(terminal)
-    return count[0]
 
 
 def full_fifo(test, room):
@@ -156,12 +161,6 @@ def full_fifo(test, room):
     with open(fifo, "wb") as filler:
         filler.write(b"x" * (size - room))
     return fifo, reader, size
-
-
-def fifo_holds(reader):
-    count = array.array("i", [0])
-    fcntl.ioctl(reader, termios.FIONREAD, count)
-    return count[0]
 
 
 # --- Wine's console, as a person reads it
@@ -237,7 +236,9 @@ class AtATerminal(unittest.TestCase):
         fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
         child = self.start(stdout=fifo)
         child.send(ENTRIES)
-        wait_until(lambda: fifo_holds(reader) == size and in_key_mode(child), "blocked in key mode")
+        wait_until(
+            lambda: bytes_queued(reader) == size and in_key_mode(child), "blocked in key mode"
+        )
         child.reader = reader
         return child
 
@@ -436,7 +437,7 @@ class UnderAnInteractiveShell(unittest.TestCase):
                 if blocked:
                     fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
                     self.shell.send(f"{shlex.join(COMMAND)} > {fifo}\r".encode() + ENTRIES)
-                    wait_until(lambda: fifo_holds(reader) == size, "blocked writing the prompt")
+                    wait_until(lambda: bytes_queued(reader) == size, "blocked writing the prompt")
                 else:
                     self.start_program_at_the_pause(ignoring)
                 self.stop_with_control_z()
@@ -444,7 +445,7 @@ class UnderAnInteractiveShell(unittest.TestCase):
                     drain(reader)
                 self.shell.send(b"fg\r")
                 if blocked:
-                    wait_until(lambda: fifo_holds(reader) >= len(PAUSE_PROMPT), "prompted")
+                    wait_until(lambda: bytes_queued(reader) >= len(PAUSE_PROMPT), "prompted")
                 else:
                     self.shell.expect_exact(PAUSE_PROMPT)  # written anew
                 wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
@@ -523,7 +524,7 @@ class UnderALeaderOfTheTestsOwn(unittest.TestCase):
             leader.type(ENTRIES)
             # The result line, written at once, is a byte longer than the room left.
             blocked_at = FIFO_SIZE - len(WORKED_EXAMPLE_RESULT) + 1
-            wait_until(lambda: fifo_holds(reader) == blocked_at, "blocked writing the result")
+            wait_until(lambda: bytes_queued(reader) == blocked_at, "blocked writing the result")
             leader.hold_terminal()
             other = leader.settings()
             other[3] &= ~(termios.ICANON | termios.ECHO)
