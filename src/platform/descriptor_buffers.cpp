@@ -13,68 +13,44 @@
 namespace membership {
 namespace {
 
-// One read or write of at most `size` bytes: a byte count, 0 at the end of
-// input, or -1 with errno set. One that a signal interrupted before it moved
-// a byte is made again.
-#ifdef _WIN32
-
-// The C runtime's descriptors, its text mode translation included.
-std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
+#ifndef _WIN32
+// Made again where it failed for a signal, or, on a descriptor left
+// non-blocking (a terminal shares that flag among all its processes), once
+// the descriptor is ready for it.
+template <typename Transfer>
+std::ptrdiff_t transferSome(int descriptor, short readiness, Transfer transfer)
 {
-    int got = 0;
-    do {
-        got = _read(descriptor, bytes, static_cast<unsigned>(size));
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
-{
-    int written = 0;
-    do {
-        written = _write(descriptor, bytes, static_cast<unsigned>(size));
-    } while (written < 0 && errno == EINTR);
-    return written;
-}
-
-#else
-
-// Whether a transfer that failed is worth making again: one a signal
-// interrupted, or, on a descriptor left non-blocking (a terminal shares that
-// flag among all its processes), one that would have blocked, once the
-// descriptor is ready for it.
-bool worthRetrying(int descriptor, short readiness)
-{
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        return errno == EINTR;
+    ssize_t moved = 0;
+    while ((moved = transfer()) < 0 &&
+           (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd waiting{descriptor, readiness, 0};
+        if (errno != EINTR && poll(&waiting, 1, -1) < 0 && errno != EINTR) {
+            break;
+        }
     }
-    pollfd waiting{descriptor, readiness, 0};
-    int polled = 0;
-    do {
-        polled = poll(&waiting, 1, -1);
-    } while (polled < 0 && errno == EINTR);
-    return polled > 0;
+    return moved;
 }
+#endif
 
+// One read or write of at most `size` bytes: a byte count, 0 at the end of
+// input, or -1 with errno set. On Windows, through the C runtime's text mode.
 std::ptrdiff_t readSome(int descriptor, char* bytes, std::size_t size)
 {
-    ssize_t got = 0;
-    do {
-        got = read(descriptor, bytes, size);
-    } while (got < 0 && worthRetrying(descriptor, POLLIN));
-    return got;
+#ifdef _WIN32
+    return _read(descriptor, bytes, static_cast<unsigned>(size));
+#else
+    return transferSome(descriptor, POLLIN, [&] { return read(descriptor, bytes, size); });
+#endif
 }
 
 std::ptrdiff_t writeSome(int descriptor, const char* bytes, std::size_t size)
 {
-    ssize_t written = 0;
-    do {
-        written = write(descriptor, bytes, size);
-    } while (written < 0 && worthRetrying(descriptor, POLLOUT));
-    return written;
-}
-
+#ifdef _WIN32
+    return _write(descriptor, bytes, static_cast<unsigned>(size));
+#else
+    return transferSome(descriptor, POLLOUT, [&] { return write(descriptor, bytes, size); });
 #endif
+}
 
 } // namespace
 
@@ -102,19 +78,16 @@ int DescriptorReader::sync()
 
 void DescriptorReader::giveBackReadAhead() noexcept
 {
-    if (gptr() < egptr()) {
-        static_cast<void>(seekoff(0, std::ios_base::cur, std::ios_base::in));
-    }
+    static_cast<void>(seekoff(0, std::ios_base::cur, std::ios_base::in));
 }
 
-DescriptorReader::pos_type DescriptorReader::seekoff(off_type offset, std::ios_base::seekdir from,
+DescriptorReader::pos_type DescriptorReader::seekoff([[maybe_unused]] off_type offset,
+                                                     [[maybe_unused]] std::ios_base::seekdir from,
                                                      std::ios_base::openmode /*which*/)
 {
 #ifdef _WIN32
     // No positions: text mode reads CR LF as LF, so the bytes held are not
     // the file's, and their count cannot say where the file is.
-    static_cast<void>(offset);
-    static_cast<void>(from);
     return {off_type(-1)};
 #else
     int whence = SEEK_SET;

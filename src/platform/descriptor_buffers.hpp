@@ -40,15 +40,13 @@ private:
     void giveBackReadAhead() noexcept;
 
     int descriptor_;
-    // Not zeroed: a run would pay for clearing it, and nothing is read from
-    // it before a read() fills it.
+    // Not zeroed: a run would pay for clearing it, and read() fills it first.
     std::array<char, kDescriptorBlockSize> block_;
 };
 
 // Writes a file descriptor in blocks, on overflow and on flush, waiting on
-// one left non-blocking; what is a block or more is written straight
-// through. The first failed write is recorded with its errno; what it held
-// is dropped.
+// one left non-blocking; a block or more is written straight through. The
+// first failed write is recorded with its errno; what it held is dropped.
 // NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): see the base
 class DescriptorWriter final : public FailureRecordingBuffer
 {
