@@ -10,6 +10,7 @@ import array
 import contextlib
 import fcntl
 import os
+import resource
 import select
 import signal
 import termios
@@ -85,9 +86,11 @@ class Leader:
         self.pid = self.status = None
         self.shown = b""
 
-    def start(self, command, stdout=None):
-        """Starts the command as a job of its own in the foreground; `stdout`, a path,
-        takes the terminal's place as its standard output."""
+    def start(self, command, stdout=None, hooks=None, ignored=(), blocked=(), descriptors=3):
+        """Starts the command as a job of its own in the foreground, with the signals
+        `ignored` ignored and `blocked` blocked, and its descriptors from 3 up to
+        `descriptors` in use; `stdout`, a path, takes the terminal's place as its standard
+        output, and `hooks` (CallHooks) hold each of its calls on the terminal."""
         self.shown, self.status = b"", None
         pid = os.fork()
         if pid == 0:
@@ -95,11 +98,24 @@ class Leader:
             os.tcsetpgrp(self.terminal, os.getpid())
             for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
                 signal.signal(number, signal.SIG_DFL)
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
+            signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
             for descriptor in (0, 1, 2):
                 os.dup2(self.terminal, descriptor)
             if stdout:
                 os.dup2(os.open(stdout, os.O_WRONLY), 1)
-            os.execvp(command[0], command)
+            kept = hooks.ends_for_the_job if hooks else ()
+            soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+            resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, descriptors + 16), hard))
+            for descriptor in set(range(3, descriptors)) - set(kept):
+                os.dup2(0, descriptor)
+            for descriptor in kept:
+                os.set_inheritable(descriptor, True)
+            environment = dict(os.environ, **(hooks.environment if hooks else {}))
+            os.execvpe(command[0], command, environment)
+        if hooks:
+            hooks.job_started()
         with contextlib.suppress(OSError):  # the child may be first
             os.setpgid(pid, pid)
         self.pid = pid
@@ -135,6 +151,13 @@ class Leader:
         settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
         return settings
 
+    def set_flags(self, flags, clear=0):
+        """Sets and clears local flags (c_lflag) of the terminal; returns its settings."""
+        settings = termios.tcgetattr(self.terminal)
+        settings[3] = settings[3] & ~clear | flags
+        termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
+        return self.settings()
+
     def unread(self):
         return bytes_queued(self.terminal)
 
@@ -163,4 +186,52 @@ class Leader:
             os.kill(self.pid, signal.SIGKILL)
             os.waitpid(self.pid, 0)
         self.hold_terminal()
-        termios.tcsetattr(self.terminal, termios.TCSAFLUSH, self.settings_before)
+        termios.tcflow(self.terminal, termios.TCOON)  # output let go, if held by Ctrl-S
+        termios.tcsetattr(self.terminal, termios.TCSANOW, self.settings_before)
+        termios.tcflush(self.terminal, termios.TCIFLUSH)
+
+
+class CallHooks:
+    """The calls on the terminal of the program with hooks (call_hooks.cpp), each held until
+    the test lets it go."""
+
+    def __init__(self):
+        self.events, events_writer = os.pipe()
+        go_reader, self.go_writer = os.pipe()
+        self.ends_for_the_job = (events_writer, go_reader)
+        self.environment = {"MEMBERSHIP_CALL_HOOKS": f"{events_writer},{go_reader}"}
+        self.lines, self.held = b"", False
+
+    def job_started(self):
+        for end in self.ends_for_the_job:
+            os.close(end)
+
+    def until(self, name, leader, count=1):
+        """Lets the call held and each call after it go until the count-th `name` (None: any)
+        is due, and holds that one; False if the job stops or ends first."""
+        self.go()
+        deadline = time.monotonic() + WAIT_SECONDS
+        while True:
+            while b"\n" not in self.lines:
+                if select.select([self.events], [], [], 0.01)[0]:
+                    self.lines += os.read(self.events, 4096)
+                elif process_state(leader.pid) in ("T", "Z", None):
+                    return False
+                elif time.monotonic() > deadline:
+                    raise AssertionError(f"no call on the terminal, {name} awaited")
+            due, self.lines = self.lines.split(b"\n", 1)
+            count -= name in (due.decode(), None)
+            self.held = True
+            if count == 0:
+                return True
+            self.go()
+
+    def go(self):
+        """Lets the call held go."""
+        if self.held:
+            os.write(self.go_writer, b"g")
+            self.held = False
+
+    def free(self):
+        """Lets the call held go, and every later one unheld."""
+        os.write(self.go_writer, b"f")

@@ -312,4 +312,4 @@ class Wine:
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1], verbosity=2, failfast=True)

@@ -299,4 +299,4 @@ class PosixDescriptors(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1], verbosity=2, failfast=True)

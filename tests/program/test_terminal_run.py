@@ -4,7 +4,8 @@
 Alone in its session, and as a job of an interactive bash (job control needs a shell). With
 --windows, the Windows program as a person at a console meets it: in a console of the command
 interpreter's (under Wine, which draws it on the terminal), and its pause.
-Usage: test_terminal_run.py --posix|--windows COMMAND... (which may start with an emulator)
+Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] COMMAND... (COMMAND may start
+with an emulator; PROGRAM, the program with hooks at its calls on the terminal)
 """
 import contextlib
 import ctypes
@@ -25,6 +26,7 @@ import pexpect
 
 from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
 from job_control import (
+    CallHooks,
     Leader,
     bytes_queued,
     in_a_session_of_its_own,
@@ -43,14 +45,6 @@ SPLIT_KEY_ATTEMPTS = 10
 # How soon a key or a signal must end the pause (the program allows itself far
 # less; this is for a busy machine).
 ENDS_AT_ONCE_SECONDS = 0.5
-# Each signal whose default action ends a process: asynchronous ones, faults
-# sent by kill, and real-time ones where there are any (not the first two:
-# qemu-user, which may run the program, keeps them for itself).
-ENDING_SIGNALS = [
-    getattr(signal, "SIG" + name)
-    for name in "TERM HUP INT QUIT PIPE ALRM USR1 USR2 VTALRM PROF XCPU XFSZ".split()
-    + "ABRT SEGV BUS FPE ILL TRAP SYS".split()
-] + ([signal.SIGRTMIN + 2, signal.SIGRTMAX] if hasattr(signal, "SIGRTMIN") else [])
 CONTROL_C, CONTROL_BACKSLASH, CONTROL_Z = b"\x03", b"\x1c", b"\x1a"
 FIFO_SIZE = 4096  # a page: the least a pipe holds
 DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"))
@@ -59,28 +53,24 @@ ENTRIES = b"".join(entry for _, entry in DIALOGUE)
 RESULT_AND_PAUSE = b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT
 
 
-def signal_name(number):
-    try:
-        return signal.Signals(number).name
-    except ValueError:
-        return f"SIGRTMIN+{number - signal.SIGRTMIN}"
-
-
 # --- Starting a command at a terminal of its own
 
 
-def spawn(command, env=None, stdout=None, limit_file_size=None):
+def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=()):
     """The command as the leader of a new session, a new pseudo-terminal its
     controlling one, so that Ctrl-C, Ctrl-\\ and Ctrl-Z typed there reach it.
 
     `stdout`, a path, takes the terminal's place as standard output. No core
     file is left behind by a signal that would make one. The signals Python
-    ignores for itself take their default action again, as a shell leaves them.
+    ignores for itself take their default action again, as a shell leaves them,
+    but those `ignored`.
     """
 
     def in_the_child():
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
             signal.signal(number, signal.SIG_DFL)
+        for number in ignored:
+            signal.signal(number, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         if stdout:
             os.dup2(os.open(stdout, os.O_WRONLY), 1)
@@ -178,6 +168,9 @@ def wine_screen(drawn):
 if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
     sys.exit(__doc__)
 PLATFORM, *COMMAND = sys.argv[1:]
+HOOKED = None
+if COMMAND[:1] == ["--hooked"]:
+    HOOKED, COMMAND = COMMAND[1], COMMAND[2:]
 ON_WINDOWS = PLATFORM == "--windows"
 # qemu-user stops a process for SIGTSTP with SIGSTOP, even where the kernel
 # would not stop it (a group no shell could continue).
@@ -221,10 +214,10 @@ class AtATerminal(unittest.TestCase):
         self.addCleanup(child.close, force=True)
         return child
 
-    def start_at_the_pause(self):
+    def start_at_the_pause(self, **options):
         """The program with its dialogue answered, each entry once its prompt is on the
         screen (so a prompt left in a buffer stalls the run), now waiting at the pause."""
-        child = self.start()
+        child = self.start(**options)
         for prompt, entry in DIALOGUE:
             child.expect_exact(prompt)
             child.send(entry)
@@ -267,13 +260,14 @@ class AtATerminal(unittest.TestCase):
         self.fail(f"the key's rest never came in time in {SPLIT_KEY_ATTEMPTS} tries: too busy")
 
     def test_a_signal_ends_the_pause_by_it_and_puts_the_terminal_back(self):
-        # Each signal sent, the signal keys typed, and some while the prompt's write is blocked.
-        cases = [(None, number, False) for number in ENDING_SIGNALS]
-        cases += [(CONTROL_C, signal.SIGINT, False), (CONTROL_BACKSLASH, signal.SIGQUIT, False)]
+        # The signal keys typed, and signals sent, some while the prompt's write is blocked
+        # (the pause's unit test tries every signal that ends a process).
+        cases = [(CONTROL_C, signal.SIGINT, False), (CONTROL_BACKSLASH, signal.SIGQUIT, False)]
+        cases += [(None, signal.SIGTERM, False), (None, signal.SIGSEGV, False)]
         cases += [(CONTROL_C, signal.SIGINT, True), (None, signal.SIGTERM, True)]
         cases += [(None, signal.SIGHUP, True), (None, signal.SIGPIPE, True)]
         for key, number, blocked in cases:
-            with self.subTest(signal_name(number), key=key, blocked=blocked):
+            with self.subTest(signal.Signals(number).name, key=key, blocked=blocked):
                 child = (
                     self.start_with_its_prompt_blocked() if blocked else self.start_at_the_pause()
                 )
@@ -301,12 +295,15 @@ class AtATerminal(unittest.TestCase):
         # back in line mode; continued, the program must take it back. Ctrl-Z,
         # SIGTTIN or SIGTTOU: its group has no shell to continue it, so it is
         # never stopped, but takes the terminal again as if continued.
-        for how in ("SIGSTOP", "Ctrl-Z", "SIGTTIN", "SIGTTOU"):
+        # A continue reaches it even where ignored from the start.
+        for how in ("SIGSTOP", "SIGSTOP, SIGCONT ignored", "Ctrl-Z", "SIGTTIN", "SIGTTOU"):
             with self.subTest(how):
-                if how != "SIGSTOP" and UNDER_QEMU:
+                if not how.startswith("SIGSTOP") and UNDER_QEMU:
                     self.skipTest("qemu-user stops a group no shell could continue")
-                child = self.start_at_the_pause()
-                if how == "SIGSTOP":
+                child = self.start_at_the_pause(
+                    ignored=[signal.SIGCONT] if "ignored" in how else []
+                )
+                if how.startswith("SIGSTOP"):
                     child.kill(signal.SIGSTOP)
                     os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
                     termios.tcsetattr(child.child_fd, termios.TCSANOW, child.settings_before)
@@ -503,49 +500,145 @@ class UnderAnInteractiveShell(unittest.TestCase):
         self.press_key_ending_the_job()
 
 
-@unittest.skipIf(ON_WINDOWS, "job control is a POSIX matter")
-class UnderALeaderOfTheTestsOwn(unittest.TestCase):
-    """The program as the job of a leader of the test's own (job_control.py), which can move
-    it to the background without stopping it, as no shell does."""
+@unittest.skipIf(ON_WINDOWS or not HOOKED, "the program with hooks, built natively on POSIX")
+class AtEachCallOnTheTerminal(unittest.TestCase):
+    """The program with hooks at its calls on the terminal, as the job of a leader of the
+    test's own (job_control.py), which acts as a call is due and can move the job to the
+    background without stopping it, as no shell does."""
 
-    def test_begun_in_the_background_it_puts_back_the_settings_of_its_own_job(self):
-        # Its result line's last byte blocked, it is moved to the background and another
-        # job sets the terminal as it likes; the output is let through, so the pause begins
-        # there. It must stop before it reads or sets anything, and, brought back, put back
-        # the settings the terminal has in the foreground, not the other job's.
-        fifo, reader, _ = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT) - 1)
-        self.assertEqual(in_a_session_of_its_own(self.begun_in_the_background, fifo, reader), "")
+    def scene(self, play, **start):
+        """Plays `play(leader, hooks)` on the program, begun as a job with `start`'s world;
+        it returns what did not hold, or ''."""
+
+        def in_its_session():
+            leader, hooks = Leader(), CallHooks()
+            if start.pop("tostop", False):
+                leader.settings_before = leader.set_flags(termios.TOSTOP)
+            leader.start([HOOKED], hooks=hooks, **start)
+            try:
+                leader.type(ENTRIES)
+                return play(leader, hooks) or ""
+            finally:
+                leader.end()
+
+        outcome = in_a_session_of_its_own(in_its_session)
+        self.assertFalse(outcome, outcome)
 
     @staticmethod
-    def begun_in_the_background(fifo, reader):
-        leader = Leader()
-        leader.start(COMMAND, stdout=fifo)
-        try:
-            leader.type(ENTRIES)
-            # The result line, written at once, is a byte longer than the room left.
-            blocked_at = FIFO_SIZE - len(WORKED_EXAMPLE_RESULT) + 1
-            wait_until(lambda: bytes_queued(reader) == blocked_at, "blocked writing the result")
+    def ended_by_a_key(leader, prompts=1):
+        """Types a key once the pause waits in the foreground; what did not hold, or ''."""
+        wait_until(lambda: leader.read().count(PAUSE_PROMPT) >= prompts, "prompted")
+        wait_until(lambda: key_mode(leader.settings()), "in key mode")
+        leader.type(b"k")
+        wait_until(leader.ended, "ended by the key")
+        if leader.status != 0 or leader.settings() != leader.settings_before:
+            return f"ended with {leader.status}, the settings {leader.settings()}"
+        return ""
+
+    def test_begun_in_the_background_it_puts_back_its_own_jobs_settings(self):
+        # Moved to the background as it first calls on the terminal, while another job sets
+        # the terminal as it likes, it must stop before it reads or sets anything, whatever it
+        # inherits. Brought back (its job's settings, the terminal, a continue) once stopped,
+        # or just as it first sets the terminal, it must put back its own job's settings.
+        def play(leader, hooks, at_its_first_setting):
+            hooks.until(None, leader)
             leader.hold_terminal()
-            other = leader.settings()
-            other[3] &= ~(termios.ICANON | termios.ECHO)
-            termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
-            drain(reader)
-            wait_until(lambda: process_state(leader.pid) == "T", "stopped in the background")
+            other = leader.set_flags(0, clear=termios.ICANON | termios.ECHO)
+            if at_its_first_setting:
+                hooks.until("tcsetattr", leader)
+            else:
+                hooks.free()
+                wait_until(lambda: process_state(leader.pid) == "T", "stopped in the background")
             if leader.settings() != other:
                 return "the other job's settings were changed"
             termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
-            drain(reader)  # a pipe of one page, partly filled, is never ready for more
             leader.give_terminal()
             leader.signal(signal.SIGCONT)
-            wait_until(lambda: key_mode(leader.settings()), "in key mode in the foreground")
-            leader.type(b"k")
-            wait_until(leader.ended, "ended by the key")
-            if leader.status != 0 or leader.settings() != leader.settings_before:
+            hooks.free()
+            return self.ended_by_a_key(leader)
+
+        cases = [(False, {}), (False, {"ignored": [signal.SIGTTOU]})]
+        cases += [(False, {"blocked": [signal.SIGTTOU]}), (True, {})]
+        for at_its_first_setting, inherited in cases:
+            with self.subTest(at_its_first_setting=at_its_first_setting, **inherited):
+                self.scene(lambda *both: play(*both, at_its_first_setting), **inherited)
+
+    def test_its_prompt_is_written_in_the_foreground_alone(self):
+        # Moved to the background as it waits for standard output to take the prompt (held
+        # by Ctrl-S, say), it stops once standard output could take it, tostop or not.
+        def play(leader, hooks):
+            hooks.until("poll", leader)
+            leader.hold_terminal()
+            hooks.free()
+            wait_until(lambda: process_state(leader.pid) == "T", "stopped in the background")
+            if PAUSE_PROMPT in leader.read():
+                return "prompted from the background"
+            leader.give_terminal()
+            leader.signal(signal.SIGCONT)
+            return self.ended_by_a_key(leader)
+
+        for tostop in (False, True):
+            with self.subTest(tostop=tostop):
+                self.scene(play, tostop=tostop)
+
+    def test_ended_while_another_job_takes_the_terminal_it_leaves_that_jobs(self):
+        # A job takes the terminal just as the ending signal's handler puts it back.
+        def play(leader, hooks):
+            hooks.until("poll", leader, count=2)  # for a key
+            hooks.go()
+            leader.signal(signal.SIGTERM)
+            hooks.until("tcsetattr", leader)
+            leader.hold_terminal()
+            other = leader.set_flags(0, clear=termios.ICANON | termios.ECHO)
+            leader.type(b"abc")
+            hooks.free()
+            wait_until(leader.ended, "ended")
+            if leader.status != -signal.SIGTERM or leader.settings() != other:
                 return f"ended with {leader.status}, the settings {leader.settings()}"
-            return ""
-        finally:
-            leader.end()
+            return "" if leader.unread() == 3 else "what was typed for the other job was read"
+
+        self.scene(play)
+
+    def test_a_stop_is_never_obeyed_after_a_continue_that_followed_it(self):
+        # Ctrl-Z at the pause, then a continue just as it is about to stop: it must not
+        # stop, but wait for a key again.
+        def play(leader, hooks):
+            hooks.until("poll", leader, count=2)
+            hooks.go()
+            leader.type(CONTROL_Z)
+            if not hooks.until("sigpending", leader):
+                return "stopped before a continue could come"
+            leader.signal(signal.SIGCONT)
+            hooks.free()
+            return self.ended_by_a_key(leader, prompts=2)
+
+        self.scene(play)
+
+    def test_a_stop_that_comes_with_the_key_stops_it_once_the_terminal_is_put_back(self):
+        # Ctrl-Z typed as the key is read: it stops, the terminal put back; continued, it
+        # exits. Typed with the key, it may take the key first, or drop it and ask again.
+        def play(leader, hooks, before_the_key):
+            hooks.until("poll", leader, count=2)
+            hooks.go()
+            leader.type(CONTROL_Z + b"k" if before_the_key else b"k")
+            if not before_the_key:
+                hooks.until("tcsetattr", leader)
+                leader.type(CONTROL_Z)
+            hooks.free()
+            wait_until(lambda: process_state(leader.pid) == "T", "stopped")
+            if leader.settings() != leader.settings_before:
+                return "stopped with the terminal not put back"
+            leader.signal(signal.SIGCONT)
+            asked_again = lambda: leader.read().count(PAUSE_PROMPT) > 1  # noqa: E731
+            wait_until(lambda: leader.ended() or asked_again(), "ended or asked again")
+            if before_the_key and asked_again():
+                return self.ended_by_a_key(leader, prompts=2)
+            return "" if leader.status == 0 else f"ended with {leader.status}"
+
+        for before_the_key in (False, True):
+            with self.subTest(before_the_key=before_the_key):
+                self.scene(lambda leader, hooks: play(leader, hooks, before_the_key))
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1], verbosity=2, failfast=True)

@@ -1,0 +1,119 @@
+// The program with a hook at each call that the pause makes on the terminal
+// (and at its wait and its check for a continue): the linker's --wrap sends
+// the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is "EVENTS,GO" (two
+// descriptors), each call writes its name and a line end to EVENTS, then
+// waits for a byte from GO before it is made: 'g' lets it go, 'f' too, and
+// every later call goes unreported. So a test acts at the very moment a call
+// is due, whatever the timing. Only what is async-signal-safe is used: the
+// ending signals' handlers make some of these calls.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct Hooks
+{
+    int events = -1;
+    int go = -1;
+};
+
+Hooks fromTheEnvironment()
+{
+    Hooks given;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before main
+    const char* const descriptors = std::getenv("MEMBERSHIP_CALL_HOOKS");
+    if (descriptors != nullptr) {
+        char* end = nullptr;
+        given.events = static_cast<int>(std::strtol(descriptors, &end, 10));
+        given.go = *end == ',' ? static_cast<int>(std::strtol(end + 1, nullptr, 10)) : -1;
+    }
+    return given;
+}
+
+// Written by reportCall alone, in the one thread (or a handler within it).
+Hooks hooks = fromTheEnvironment(); // NOLINT(cert-err58-cpp): getenv and strtol throw nothing
+
+void reportCall(const char* name)
+{
+    if (hooks.go < 0) {
+        return;
+    }
+    const int savedErrno = errno;
+    [[maybe_unused]] ssize_t written = write(hooks.events, name, std::strlen(name));
+    written = write(hooks.events, "\n", 1);
+    char answer = 0;
+    ssize_t got = 0;
+    do {
+        got = read(hooks.go, &answer, 1); // a signal may come meanwhile: that is the point
+    } while (got < 0 && errno == EINTR);
+    if (got != 1 || answer == 'f') {
+        hooks.go = -1;
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+// The linker names them so.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+extern "C" {
+int __real_tcgetattr(int terminal, termios* settings);
+int __real_tcsetattr(int terminal, int when, const termios* settings);
+int __real_tcflush(int terminal, int queue);
+int __real_tcdrain(int terminal);
+int __real_poll(pollfd* descriptors, nfds_t count, int timeout);
+int __real_sigpending(sigset_t* pending);
+int __wrap_tcgetattr(int terminal, termios* settings);
+int __wrap_tcsetattr(int terminal, int when, const termios* settings);
+int __wrap_tcflush(int terminal, int queue);
+int __wrap_tcdrain(int terminal);
+int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout);
+int __wrap_sigpending(sigset_t* pending);
+}
+
+extern "C" {
+
+int __wrap_tcgetattr(int terminal, termios* settings)
+{
+    reportCall("tcgetattr");
+    return __real_tcgetattr(terminal, settings);
+}
+
+int __wrap_tcsetattr(int terminal, int when, const termios* settings)
+{
+    reportCall("tcsetattr");
+    return __real_tcsetattr(terminal, when, settings);
+}
+
+int __wrap_tcflush(int terminal, int queue)
+{
+    reportCall("tcflush");
+    return __real_tcflush(terminal, queue);
+}
+
+int __wrap_tcdrain(int terminal)
+{
+    reportCall("tcdrain");
+    return __real_tcdrain(terminal);
+}
+
+int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout)
+{
+    reportCall("poll");
+    return __real_poll(descriptors, count, timeout);
+}
+
+int __wrap_sigpending(sigset_t* pending)
+{
+    reportCall("sigpending");
+    return __real_sigpending(pending);
+}
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
