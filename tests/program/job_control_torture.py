@@ -2,26 +2,32 @@
 """The pause under random job control, as an adversary plays it.
 
 Each run starts the program as the foreground job of a leader of the test's own (see
-job_control.py), answers its dialogue and, once the pause has the terminal in key mode, plays
-a random sequence of events, each after a random delay (none, a few hundred microseconds, or
-a few milliseconds): keys, SIGTSTP, SIGTTIN, SIGTTOU and SIGCONT sent by kill, Ctrl-Z typed,
-the job moved to the background (and continued there, as `bg` does), another job holding the
+job_control.py), in a world of the run's own (SIGTSTP, SIGTTIN, SIGTTOU or SIGCONT ignored or
+blocked from the start, descriptors in use past 1024, tostop), answers its dialogue and, once
+the pause has the terminal in key mode, plays a random sequence of events, each after a random
+delay (none, a few hundred microseconds, or a few milliseconds): keys, SIGTSTP, SIGTTIN,
+SIGTTOU and SIGCONT sent by kill, Ctrl-Z typed, output held and let go (Ctrl-S, Ctrl-Q), the
+job moved to the background (and continued there, as `bg` does), another job holding the
 terminal with settings of its own and bytes typed for it, and back to the foreground with a
-continue. Then, once the program has settled, the foreground, a continue, and a key (or
-Ctrl-C). What must hold, as can be seen:
+continue. Then, once the program has settled, output let go, the foreground, a continue, and
+a key (or Ctrl-C). What must hold, as can be seen:
 - while the other job holds the terminal, its settings stay its own and no byte typed for it
   is read;
 - after the last continue the program is neither stopped nor waiting in line mode: a key
   ends it, with 0 (or Ctrl-C, by SIGINT);
 - the terminal's settings are then as they were before it started.
-A failure prints the run's seed and its events: `--seed SEED --runs 1` plays it again.
+A failure prints the run's seed, its world and its events: `--seed SEED --runs 1` plays it
+again. The first seed is the commit's (its hash's first 32 bits, where there is a checkout),
+so that each commit plays runs of its own and plays them again.
 
 Usage: job_control_torture.py [--runs N] [--seed S] COMMAND... (which may start with an
 emulator)
 """
 import argparse
+import pathlib
 import random
 import signal
+import subprocess
 import sys
 import termios
 import time
@@ -32,8 +38,19 @@ ENTRIES = b"a\r6\rAnn\r"
 AT_THE_PAUSE = b"Ann The Total Charge is $ 240.00\r\nPress any key to continue . . . "
 KILLED = {"TSTP": signal.SIGTSTP, "TTIN": signal.SIGTTIN, "TTOU": signal.SIGTTOU}
 KILLED["CONT"] = signal.SIGCONT
-TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03"}
+TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"}
 FOR_THE_OTHER_JOB = b"abc"
+
+
+def world_of_a_run(rng):
+    """What the program inherits: Leader.start's options, and whether tostop is set."""
+    inherited = [KILLED[name] for name in ("TSTP", "TTIN", "TTOU", "CONT")]
+    return dict(
+        ignored=[number for number in inherited if rng.random() < 0.15],
+        blocked=[number for number in inherited if rng.random() < 0.15],
+        descriptors=rng.choice([3, rng.randint(1024, 1100)]),
+        tostop=rng.random() < 0.5,
+    )
 
 
 def events_of_a_run(rng):
@@ -41,7 +58,8 @@ def events_of_a_run(rng):
     events, program_holds, other_job = [], True, False
     for _ in range(rng.randint(5, 60)):
         if program_holds:
-            name = rng.choice(["key", "Ctrl-Z", "bg", "bg, continued", *KILLED, *KILLED])
+            name = rng.choice(["key", "Ctrl-Z", "Ctrl-S", "Ctrl-Q", "bg", "bg, continued"])
+            name = rng.choice([name, *KILLED])
         elif other_job:
             name = rng.choice(["fg", *KILLED])
         else:
@@ -52,7 +70,7 @@ def events_of_a_run(rng):
         events.append((name, delay))
     return (
         events
-        + [("settled", 0), ("fg" if not program_holds else "CONT", 0)]
+        + [("settled", 0), ("Ctrl-Q", 0), ("fg" if not program_holds else "CONT", 0)]
         + [(rng.choice(["key"] * 9 + ["Ctrl-C"]) + " until ended", 0)]
     )
 
@@ -84,7 +102,8 @@ def play(leader, events):
             other_settings[0] &= ~termios.ICRNL
             other_settings[3] &= ~(termios.ICANON | termios.ECHO)
             other_settings[6][termios.VMIN] = 3
-            termios.tcsetattr(leader.terminal, termios.TCSAFLUSH, other_settings)
+            termios.tcsetattr(leader.terminal, termios.TCSANOW, other_settings)
+            termios.tcflush(leader.terminal, termios.TCIFLUSH)
             leader.type(FOR_THE_OTHER_JOB)
             wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
         elif name == "fg":
@@ -93,7 +112,8 @@ def play(leader, events):
                     return "the other job's settings were changed"
                 if leader.unread() != len(FOR_THE_OTHER_JOB):
                     return "a byte typed for the other job was read"
-                termios.tcsetattr(leader.terminal, termios.TCSAFLUSH, leader.settings_before)
+                termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
+                termios.tcflush(leader.terminal, termios.TCIFLUSH)
                 other_settings = None
             leader.give_terminal()
             leader.signal(signal.SIGCONT)
@@ -128,10 +148,14 @@ def end_with_a_key(leader, key):
 
 def torture(command, runs, seed):
     leader = Leader()
+    settings = leader.settings_before
     for run in range(runs):
         rng = random.Random(seed + run)
-        events = events_of_a_run(rng)
-        leader.start(command)
+        world, events = world_of_a_run(rng), events_of_a_run(rng)
+        tostop = world.pop("tostop")
+        termios.tcsetattr(leader.terminal, termios.TCSANOW, settings)
+        leader.settings_before = leader.set_flags(termios.TOSTOP if tostop else 0)
+        leader.start(command, **world)
         try:
             leader.type(ENTRIES)
             leader.wait_to_see(AT_THE_PAUSE)
@@ -144,20 +168,30 @@ def torture(command, runs, seed):
         if failure:
             played = ", ".join(f"{name} +{delay * 1e6:.0f}us" for name, delay in events)
             return (
-                f"run {run + 1} of {runs}: {failure}\n  events: {played}\n"
-                f"  again: --seed {seed + run} --runs 1"
+                f"run {run + 1} of {runs}: {failure}\n  world: {world}, tostop {tostop}\n"
+                f"  events: {played}\n  again: --seed {seed + run} --runs 1"
             )
     return ""
+
+
+def the_commits_seed():
+    """The first 32 bits of the checkout's commit, or 1 where there is none."""
+    here = pathlib.Path(__file__).parent
+    asked = ["git", "-C", str(here), "rev-parse", "HEAD"]
+    done = subprocess.run(asked, capture_output=True, text=True, check=False)
+    return int(done.stdout[:8], 16) if done.returncode == 0 else 1
 
 
 def main():
     parser = argparse.ArgumentParser(usage=__doc__.rsplit("Usage: ", 1)[1])
     parser.add_argument("--runs", type=int, default=100)
-    parser.add_argument("--seed", type=int, default=random.SystemRandom().randrange(1 << 32))
+    parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("command", nargs=argparse.REMAINDER)
     options = parser.parse_args()
     if not options.command:
         parser.error("no program given")
+    if options.seed is None:
+        options.seed = the_commits_seed()
     print(f"{options.runs} runs from seed {options.seed}", flush=True)
     started = time.monotonic()
     failure = in_a_session_of_its_own(torture, options.command, options.runs, options.seed)
