@@ -64,7 +64,7 @@ sigset_t jobControlSignals() noexcept
 void putTerminalBack() noexcept
 {
     const int terminal = terminalToRestore;
-    if (terminal < 0) {
+    if (terminal == -1) {
         return;
     }
     const sigset_t terminalOutput = only(SIGTTOU);
@@ -179,7 +179,7 @@ SignalsBefore takeSignals(int wakeUp) noexcept
     sigemptyset(&before.ignored);
     sigset_t valid{};
     sigfillset(&valid);
-    for (int number = 1; number <= kSignalSetBits && sigismember(&valid, number) != -1; ++number) {
+    for (int number = 1; number <= kSignalSetBits; ++number) {
         if (sigismember(&valid, number) == 1 &&
             std::find(kNotEnding.begin(), kNotEnding.end(), number) == kNotEnding.end()) {
             takeSignal(before, number, endByDefault, kOnce);
@@ -227,8 +227,7 @@ void obeyJobControl()
         setAction(number, SIG_DFL, 0);
         static_cast<void>(raise(number));
         pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // stopped here until continued
-        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-        setAction(number, noteJobControl, 0);
+        setAction(number, noteJobControl, 0);         // (meanwhile, a stop finds it put back)
     });
 }
 
@@ -248,7 +247,7 @@ Take asItsJob(int result)
 // the job's (tcdrain changes nothing): never another job's.
 Take takeTerminal(int terminal)
 {
-    if (terminalToRestore < 0) {
+    if (terminalToRestore == -1) {
         const Take proof = asItsJob(tcdrain(terminal));
         if (proof != Take::taken) {
             return proof;
@@ -338,7 +337,7 @@ int openControllingTerminal()
         return -1;
     }
     const int terminal = open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (terminal >= 0 && tcgetpgrp(terminal) <= 0) {
+    if (terminal != -1 && tcgetpgrp(terminal) <= 0) {
         close(terminal);
         return -1;
     }
@@ -350,7 +349,7 @@ int openControllingTerminal()
 void pauseConsole(std::ostream& output)
 {
     const int terminal = openControllingTerminal();
-    if (terminal < 0) {
+    if (terminal == -1) {
         return; // a scripted run, or a terminal that is not this session's controlling one
     }
     std::array<int, 2> wakeUps{-1, -1};

@@ -56,14 +56,14 @@ RESULT_AND_PAUSE = b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT
 # --- Starting a command at a terminal of its own
 
 
-def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=()):
+def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=(), blocked=()):
     """The command as the leader of a new session, a new pseudo-terminal its
     controlling one, so that Ctrl-C, Ctrl-\\ and Ctrl-Z typed there reach it.
 
     `stdout`, a path, takes the terminal's place as standard output. No core
     file is left behind by a signal that would make one. The signals Python
     ignores for itself take their default action again, as a shell leaves them,
-    but those `ignored`.
+    but those `ignored`; those `blocked` are blocked.
     """
 
     def in_the_child():
@@ -71,6 +71,7 @@ def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=()):
             signal.signal(number, signal.SIG_DFL)
         for number in ignored:
             signal.signal(number, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         if stdout:
             os.dup2(os.open(stdout, os.O_WRONLY), 1)
@@ -295,14 +296,14 @@ class AtATerminal(unittest.TestCase):
         # back in line mode; continued, the program must take it back. Ctrl-Z,
         # SIGTTIN or SIGTTOU: its group has no shell to continue it, so it is
         # never stopped, but takes the terminal again as if continued.
-        # A continue reaches it even where ignored from the start.
-        for how in ("SIGSTOP", "SIGSTOP, SIGCONT ignored", "Ctrl-Z", "SIGTTIN", "SIGTTOU"):
+        # A continue reaches it even where ignored or blocked from the start.
+        hows = ("SIGSTOP", "SIGSTOP, SIGCONT ignored", "SIGSTOP, SIGCONT blocked")
+        for how in hows + ("Ctrl-Z", "SIGTTIN", "SIGTTOU"):
             with self.subTest(how):
                 if not how.startswith("SIGSTOP") and UNDER_QEMU:
                     self.skipTest("qemu-user stops a group no shell could continue")
-                child = self.start_at_the_pause(
-                    ignored=[signal.SIGCONT] if "ignored" in how else []
-                )
+                inherited = {how.split()[-1]: [signal.SIGCONT]} if "," in how else {}
+                child = self.start_at_the_pause(**inherited)
                 if how.startswith("SIGSTOP"):
                     child.kill(signal.SIGSTOP)
                     os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
@@ -525,6 +526,14 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
         self.assertFalse(outcome, outcome)
 
     @staticmethod
+    def waiting_for_a_key(leader, hooks):
+        """Lets the calls go until the pause waits for a key, its prompt read off the screen
+        (Ctrl-Z, as every signal key, drops what the terminal has not shown yet)."""
+        hooks.until("poll", leader, count=2)
+        hooks.go()
+        leader.wait_to_see(PAUSE_PROMPT)
+
+    @staticmethod
     def ended_by_a_key(leader, prompts=1):
         """Types a key once the pause waits in the foreground; what did not hold, or ''."""
         wait_until(lambda: leader.read().count(PAUSE_PROMPT) >= prompts, "prompted")
@@ -584,8 +593,7 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
     def test_ended_while_another_job_takes_the_terminal_it_leaves_that_jobs(self):
         # A job takes the terminal just as the ending signal's handler puts it back.
         def play(leader, hooks):
-            hooks.until("poll", leader, count=2)  # for a key
-            hooks.go()
+            self.waiting_for_a_key(leader, hooks)
             leader.signal(signal.SIGTERM)
             hooks.until("tcsetattr", leader)
             leader.hold_terminal()
@@ -603,8 +611,7 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
         # Ctrl-Z at the pause, then a continue just as it is about to stop: it must not
         # stop, but wait for a key again.
         def play(leader, hooks):
-            hooks.until("poll", leader, count=2)
-            hooks.go()
+            self.waiting_for_a_key(leader, hooks)
             leader.type(CONTROL_Z)
             if not hooks.until("sigpending", leader):
                 return "stopped before a continue could come"
@@ -614,12 +621,27 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
 
         self.scene(play)
 
+    def test_each_stop_puts_the_terminal_back_and_each_continue_takes_it_again(self):
+        def play(leader, hooks):
+            hooks.free()
+            for prompts in (1, 2, 3):
+                wait_until(lambda: leader.read().count(PAUSE_PROMPT) == prompts, "prompted")
+                wait_until(lambda: key_mode(leader.settings()), "in key mode")
+                if prompts < 3:
+                    leader.type(CONTROL_Z)
+                    wait_until(lambda: process_state(leader.pid) == "T", "stopped")
+                    if leader.settings() != leader.settings_before:
+                        return f"stop {prompts}: the terminal was not put back"
+                    leader.signal(signal.SIGCONT)
+            return self.ended_by_a_key(leader, prompts=3)
+
+        self.scene(play)
+
     def test_a_stop_that_comes_with_the_key_stops_it_once_the_terminal_is_put_back(self):
         # Ctrl-Z typed as the key is read: it stops, the terminal put back; continued, it
         # exits. Typed with the key, it may take the key first, or drop it and ask again.
         def play(leader, hooks, before_the_key):
-            hooks.until("poll", leader, count=2)
-            hooks.go()
+            self.waiting_for_a_key(leader, hooks)
             leader.type(CONTROL_Z + b"k" if before_the_key else b"k")
             if not before_the_key:
                 hooks.until("tcsetattr", leader)
