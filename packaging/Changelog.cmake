@@ -1,12 +1,50 @@
-# CHANGELOG.md is the one place where each release's version and date are
-# written ("## 1.1.1 (2026-12-08)"). Read before project(), which takes the
-# newest release's version from it: MEMBERSHIP_RELEASE_VERSION, and
-# MEMBERSHIP_RELEASE_DATE, the manual page's. For the packages, Debian's
-# changelog comes from it too (membership_debian_changelog).
+# CHANGELOG.md is the one place where each release's version and date are written, in one
+# form: "## 1.2.0 (2026-12-09)". Its newest heading (the first after the title, of any level
+# or style) is a release's, or "## Unreleased" in a tree that has changes since: the build then
+# takes the version of the release below it. Any other newest heading ("## [Unreleased]",
+# "### Unreleased", "## v1.3.0 - 2026-12-10", a trailing space) is refused, so that no build is
+# named after an older release. Read before project(): MEMBERSHIP_RELEASE_VERSION, and
+# MEMBERSHIP_RELEASE_DATE, the manual page's. Run as a script (cmake -P), it prints the newest
+# release's "VERSION DATE" and refuses "## Unreleased" too: packaging/release's reading. For
+# the packages, Debian's changelog comes from it (membership_debian_changelog).
 set(membership_changelog ${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md)
 file(STRINGS ${membership_changelog} membership_changelog_lines)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${membership_changelog})
-set(membership_release_heading "^## ([0-9.]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)$")
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${membership_changelog})
+endif()
+set(membership_release_heading
+    "^## ([0-9]+\\.[0-9]+\\.[0-9]+) \\(([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])\\)$")
+
+set(membership_form "'## X.Y.Z (YYYY-MM-DD)', such as '## 1.2.0 (2026-12-09)'")
+set(newest "")
+set(previous "")
+foreach(line IN LISTS membership_changelog_lines)
+    # A heading: "#" to "######" and a space, or a line underlined with "=" or "-".
+    if(line MATCHES "^#+( |$)" AND NOT line MATCHES "^# Changelog$")
+        set(newest "${line}")
+    elseif(line MATCHES "^(=+|-+) *$" AND NOT previous MATCHES "^( *|- .*)$")
+        set(newest "${previous} (underlined)")
+    endif()
+    if(newest)
+        break()
+    endif()
+    set(previous "${line}")
+endforeach()
+set(refusal "")
+if(CMAKE_SCRIPT_MODE_FILE AND newest STREQUAL "## Unreleased")
+    set(refusal "CHANGELOG.md has unreleased changes. Turn '## Unreleased' into "
+                "${membership_form}, the date of the commit that makes it, then commit, tag the "
+                "commit vX.Y.Z and run again.")
+elseif(NOT newest MATCHES "${membership_release_heading}" AND NOT newest STREQUAL "## Unreleased")
+    set(refusal "CHANGELOG.md's newest heading, '${newest}', is neither a release's, "
+                "${membership_form}, nor '## Unreleased' for changes not yet released.")
+endif()
+if(refusal AND CMAKE_SCRIPT_MODE_FILE)
+    message(NOTICE ${refusal}) # as it is, for packaging/release
+    message(FATAL_ERROR "refused")
+elseif(refusal)
+    message(FATAL_ERROR ${refusal})
+endif()
 foreach(line IN LISTS membership_changelog_lines)
     if(line MATCHES "${membership_release_heading}")
         set(MEMBERSHIP_RELEASE_VERSION ${CMAKE_MATCH_1})
@@ -15,7 +53,10 @@ foreach(line IN LISTS membership_changelog_lines)
     endif()
 endforeach()
 if(NOT MEMBERSHIP_RELEASE_DATE)
-    message(FATAL_ERROR "CHANGELOG.md has no release heading such as '## 1.0.0 (2026-12-08)'")
+    message(FATAL_ERROR "CHANGELOG.md has no release heading, ${membership_form}.")
+endif()
+if(CMAKE_SCRIPT_MODE_FILE)
+    message(NOTICE "${MEMBERSHIP_RELEASE_VERSION} ${MEMBERSHIP_RELEASE_DATE}")
 endif()
 
 # membership_debian_changelog(OUTPUT MAINTAINER): writes Debian's changelog

@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# The release as packaging/release makes it, from two fresh clones of the last commit at two
-# paths, the second under another umask, time zone and locale: the same SHA256SUMS twice. Then
-# what a person downloads: lintian and rpmlint find nothing; each .deb installs into a dpkg
-# root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all as packed;
-# each installed program runs the worked example (under qemu where foreign) and carries the
-# protections the README's table gives. And the README's commands, as written: the run
-# command, in a clone and in the released source, and the .tar.gz's install and removal (into
-# a scratch /usr/local), which leave the folders already there as they were, and nothing.
+# The release as packaging/release makes it, once, from a fresh clone of the last commit; then
+# the packages alone again (no test: tests never write them) from a second clone, under what
+# the release cannot fix: another path, another user (so under fakeroot), the clock a year
+# and a month on, one compiler at a time. The same SHA256SUMS, or diffoscope says which bytes
+# differ. Then what a person downloads: lintian and rpmlint find nothing; each .deb installs
+# into a dpkg root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all
+# as packed; each installed program runs the worked example (under qemu where foreign) and
+# carries the protections the README's table gives. And the README's commands, as written: the
+# run command, in a clone and in the released source, and the .tar.gz's install and removal
+# (into a scratch /usr/local), which leave the folders already there as they were, and nothing.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
 source .ci/readme.sh
 # shellcheck disable=SC2046 # one package a word
-ensure_packages $(packaging/release --packages) lintian rpmlint file binutils
+ensure_packages $(packaging/release --packages) lintian rpmlint file binutils fakeroot \
+    diffoscope-minimal util-linux
 
 scratch=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$scratch"' EXIT
+chmod 755 "$scratch"
+trap 'rm -rf "$scratch"' EXIT
 
 # expect_worked_example COMMAND...: runs COMMAND with the worked example's
 # entries as its input; fails unless its output ends with their dialogue.
@@ -36,17 +40,21 @@ echo "$run_command"
 [[ -n $run_command ]]
 expect_worked_example bash -c "$run_command"
 
-# name_the_unreleased CLONE: packaging/release refuses unreleased changes. Where CHANGELOG.md
-# has them, the clone names them 0.0.0, a version no release has, in a scratch commit that is
-# the same in every clone (the last commit's author, time and date).
-name_the_unreleased() {
+# clone_to FOLDER: a clone of the last commit. packaging/release refuses unreleased changes:
+# where CHANGELOG.md has them, the clone names them X.Y.Z+1000 after the newest release
+# X.Y.Z (a version no release has, and a newer one, which the .msi's upgrade test needs), in
+# a scratch commit that is the same in every clone (the last commit's author and times).
+clone_to() {
+    git clone --quiet "$PWD" "$1"
     grep -q '^## Unreleased$' "$1/CHANGELOG.md" || return 0
-    local when day
+    local when day newest
     when=$(git -C "$1" log -1 --format=%cI)
     day=$(TZ=UTC git -C "$1" log -1 --format=%cd --date=format-local:%F)
-    sed -i "s/^## Unreleased\$/## 0.0.0 ($day)/" "$1/CHANGELOG.md"
+    newest=$(sed -n 's/^## \([0-9]*\.[0-9]*\.\)\([0-9]*\) (.*/\1\2/p' "$1/CHANGELOG.md" | head -n 1)
+    newest=${newest%.*}.$((${newest##*.} + 1000))
+    sed -i "s/^## Unreleased\$/## $newest ($day)/" "$1/CHANGELOG.md"
     GIT_AUTHOR_DATE=$when GIT_COMMITTER_DATE=$when git -C "$1" -c user.name=CI \
-        -c user.email=ci@localhost commit --quiet -am "Scratch: the unreleased changes as 0.0.0"
+        -c user.email=ci@localhost commit --quiet -am "Scratch: the unreleased changes as $newest"
 }
 
 echo "--- the README names the newest release's version, whose packages it describes"
@@ -54,20 +62,27 @@ newest=$(sed -n 's/^## \([0-9.]*\) (.*/\1/p' CHANGELOG.md | head -n 1)
 grep -q "such as \`$newest\`" README.md || { echo "the README does not name $newest" >&2; exit 1; }
 echo "$newest"
 
-echo "--- packaging/release, twice at once, from two clones"
-for clone in first second; do
-    git clone --quiet "$PWD" "$scratch/$clone"
-    name_the_unreleased "$scratch/$clone"
-done
-(cd "$scratch/second" && umask 077 && TZ=Pacific/Chatham LANG=de_DE.UTF-8 LC_ALL=C.UTF-8 \
-    packaging/release >"$scratch/second.log" 2>&1) &
-second=$!
-(cd "$scratch/first" && packaging/release)
-wait "$second" || { cat "$scratch/second.log"; exit 1; }
-diff "$scratch/first/dist/SHA256SUMS" "$scratch/second/dist/SHA256SUMS"
-echo "the second clone's release: the same SHA256SUMS"
-dist=$scratch/first/dist
-(cd "$dist" && sha256sum --check SHA256SUMS)
+echo "--- packaging/release"
+clone_to "$scratch/release"
+(cd "$scratch/release" && packaging/release)
+dist=$scratch/release/dist
+
+echo "--- the packages again: another path, user and clock, one compiler at a time"
+again=$scratch/again/at/another/path/membership
+clone_to "$again"
+chown -R nobody: "$scratch/again"
+(cd "$again" && setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin \
+    FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p packaging/release \
+    --own-environment --untested --jobs 1) >"$scratch/again.log" 2>&1 ||
+    { tail -n 40 "$scratch/again.log"; exit 1; }
+if ! diff "$dist/SHA256SUMS" "$again/dist/SHA256SUMS"; then
+    while read -r _ package; do
+        diffoscope --text-color=never "$dist/$package" "$again/dist/$package" | head -n 60 || true
+    done < <(diff <(sort "$dist/SHA256SUMS") <(sort "$again/dist/SHA256SUMS") | sed -n 's/^< //p')
+    exit 1
+fi
+echo "the same SHA256SUMS"
+(cd "$dist" && sha256sum --check --quiet SHA256SUMS)
 
 echo "--- lintian and rpmlint"
 report=$(lintian --tag-display-limit 0 "$dist"/*.deb 2>&1 | grep -v 'running with root privileges' ||
@@ -111,8 +126,8 @@ echo "    its packages installed and their program on the worked example"
 # that it is loaded at a random address, else at a fixed one.
 while read -r debian _ _ qemu rpm; do
     row=$(grep "^| .* | \`$debian\` |" README.md) || { echo "no $debian in the README" >&2; exit 1; }
-    build=$scratch/first/build/linux-$debian
-    [[ $qemu != - ]] || build=$scratch/first/build/package
+    build=$(echo "$scratch"/release/build/released/membership-*/build)/linux-$debian
+    [[ $qemu != - ]] || build=${build%/*}/package
     # The oldest kernel, as `file` reads it off the program ("for GNU/Linux 3.2.0").
     kernel=$(file -b "$build/src/membership" | grep -Eo 'GNU/Linux [0-9.]+' | sed 's/.* //; s/\.0$//')
     [[ $row == *"| $kernel |"* ]] || { echo "$debian: Linux from $kernel, not as the README says" >&2; exit 1; }
