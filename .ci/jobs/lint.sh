@@ -30,7 +30,7 @@ grep -E '(warning|error):' build/clang-tidy.log && status=1
 echo "cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++17 --language=c++ \
     --library=googletest --inline-suppr --error-exitcode=1 --quiet \
-    -I src src tests/unit fuzz bench || status=1
+    -I src src tests/unit tests/program fuzz bench || status=1
 
 echo "POSIX.1-2008 alone (glibc's extensions hidden)"
 for source in src/main.cpp src/platform/console_pause_posix.cpp src/platform/descriptor_buffers.cpp; do

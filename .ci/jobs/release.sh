@@ -15,7 +15,7 @@ source .ci/packages.sh
 source .ci/readme.sh
 # shellcheck disable=SC2046 # one package a word
 ensure_packages $(packaging/release --packages) lintian rpmlint file binutils fakeroot \
-    diffoscope-minimal util-linux
+    diffoscope-minimal util-linux busybox
 
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
@@ -75,10 +75,11 @@ chown -R nobody: "$scratch/again"
     FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p packaging/release \
     --own-environment --untested --jobs 1) >"$scratch/again.log" 2>&1 ||
     { tail -n 40 "$scratch/again.log"; exit 1; }
-if ! diff "$dist/SHA256SUMS" "$again/dist/SHA256SUMS"; then
-    while read -r _ package; do
-        diffoscope --text-color=never "$dist/$package" "$again/dist/$package" | head -n 60 || true
-    done < <(diff <(sort "$dist/SHA256SUMS") <(sort "$again/dist/SHA256SUMS") | sed -n 's/^< //p')
+mapfile -t differing < <(diff "$dist/SHA256SUMS" "$again/dist/SHA256SUMS" | sed -n 's/^< [^ ]*  //p')
+if ((${#differing[@]} > 0)); then
+    echo "not the same bytes: ${differing[*]}; the first, as diffoscope reads it:"
+    diffoscope --text-color=never "$dist/${differing[0]}" "$again/dist/${differing[0]}" |
+        head -n 80 || true
     exit 1
 fi
 echo "the same SHA256SUMS"
@@ -103,20 +104,38 @@ echo "--- the released source, with the README's run command"
 tar -xzf "$dist/membership-$version.tar.gz" -C "$scratch"
 (cd "$scratch/membership-$version" && expect_worked_example bash -c "$run_command")
 
-echo "--- the README's .tar.gz install and removal, in a scratch /usr/local"
-readme_line() { # the README's line that starts with $1, for this release, in the scratch folder
-    grep -o "$1.*" README.md | head -n 1 | sed "s|/usr/local|$scratch/local|g; s/\`.*//;
-        s/VERSION/$version/g; s/PROCESSOR/x86_64/g; s/^sudo //"
+echo "--- the README's download check, and its .tar.gz install and removal (in a scratch"
+echo "    /usr/local), with GNU's tools and BusyBox's"
+# for_this_release TEXT: the README's words for the x86-64 .tar.gz of this release, run here.
+for_this_release() {
+    sed "s|/usr/local|$scratch/local|g; s/VERSION/$version/g; s/PROCESSOR/x86_64/g; s/sudo //g" <<<"$1"
 }
-mkdir -p "$scratch/local/share"
-chmod 2775 "$scratch/local/share"
-install=$(readme_line 'sudo tar -xzf')
-(cd "$dist" && eval "$install")
-find "$scratch/local" -type f
-[[ -x $scratch/local/bin/membership && $(stat -c %a "$scratch/local/share") == 2775 ]]
-eval "$(readme_line 'sudo rm -r')"
-[[ -z $(find "$scratch/local" -type f) ]] || { echo "the removal left files" >&2; exit 1; }
-echo "installed, the folders there left as they were, and removed"
+check=$(grep -o "\`grep ' FILE\$' SHA256SUMS | sha256sum -c\`" README.md | tr -d '`')
+install=$(awk '/^The `.tar.gz` holds one folder/ { section = 1 }
+    section && /^```/ { if (inside) exit; inside = 1; next } inside' README.md)
+removal=$(grep -o '`sudo rm -r /usr/local/bin/membership[^`]*`' README.md | tr -d '`')
+[[ -n $check && -n $install && -n $removal ]] || { echo "the README's lines are gone" >&2; exit 1; }
+for tools in gnu busybox; do
+    (
+        cd "$dist"
+        if [[ $tools == busybox ]]; then
+            mkdir "$scratch/busybox"
+            for tool in tar cp sha256sum grep; do ln -s "$(command -v busybox)" "$scratch/busybox/$tool"; done
+            PATH=$scratch/busybox:$PATH
+        fi
+        for file in *.tar.gz *.deb *.rpm *.zip *.msi; do
+            eval "${check//FILE/$file}" | grep -qx "$file: OK" || { echo "$file: not OK" >&2; exit 1; }
+        done
+        mkdir -p "$scratch/local/share"
+        chmod 2775 "$scratch/local/share"
+        eval "$(for_this_release "$install")"
+        [[ -x $scratch/local/bin/membership && $(stat -c %a "$scratch/local/share") == 2775 ]]
+        eval "$(for_this_release "$removal")"
+        [[ -z $(find "$scratch/local" -type f) ]] || { echo "the removal left files" >&2; exit 1; }
+        rm -rf "$scratch/local" membership-*-Linux-x86_64/
+    )
+    echo "$tools: each file checked; installed, the folders there left as they were, and removed"
+done
 
 echo "--- each processor: in the README's table, its program's protections as the table says,"
 echo "    its packages installed and their program on the worked example"
@@ -124,8 +143,11 @@ echo "    its packages installed and their program on the worked example"
 # stack protector canaries, no loader and no shared library; position-
 # independent (static-pie, bound at start-up) where the README's table says
 # that it is loaded at a random address, else at a fixed one.
-while read -r debian _ _ qemu rpm; do
+while read -r debian _ uname qemu rpm; do
     row=$(grep "^| .* | \`$debian\` |" README.md) || { echo "no $debian in the README" >&2; exit 1; }
+    [[ $rpm == - ]] && rpm_cell=" " || rpm_cell=" \`$rpm\` "
+    [[ $row == *"| \`$debian\` | \`$uname\` |$rpm_cell|"* ]] ||
+        { echo "$debian: the README's row does not say $uname and ${rpm//-/no RPM}" >&2; exit 1; }
     build=$(echo "$scratch"/release/build/released/membership-*/build)/linux-$debian
     [[ $qemu != - ]] || build=${build%/*}/package
     # The oldest kernel, as `file` reads it off the program ("for GNU/Linux 3.2.0").

@@ -2,7 +2,7 @@
 # (g++-TRIPLET); the programs built, tests included, run here under qemu-user.
 # MEMBERSHIP_PROCESSOR (the linux-cross preset's, from the environment) is
 # the processor's Debian name; its other names come from its row of
-# packaging/linux-processors.txt. debian-cross-needs.cmake, read before
+# packaging/linux-processors.txt. needs.cmake, read before
 # project(), has refused an unknown processor and named a missing tool.
 include(${CMAKE_CURRENT_LIST_DIR}/../../packaging/LinuxProcessors.cmake)
 membership_linux_processor(DEBIAN "${MEMBERSHIP_PROCESSOR}")

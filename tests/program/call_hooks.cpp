@@ -46,8 +46,8 @@ void reportCall(const char* name)
         return;
     }
     const int savedErrno = errno;
-    [[maybe_unused]] ssize_t written = write(hooks.events, name, std::strlen(name));
-    written = write(hooks.events, "\n", 1);
+    [[maybe_unused]] const ssize_t named = write(hooks.events, name, std::strlen(name));
+    [[maybe_unused]] const ssize_t ended = write(hooks.events, "\n", 1);
     char answer = 0;
     ssize_t got = 0;
     do {
@@ -64,38 +64,19 @@ void reportCall(const char* name)
 // The linker names them so.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
 extern "C" {
-int __real_tcgetattr(int terminal, termios* settings);
 int __real_tcsetattr(int terminal, int when, const termios* settings);
-int __real_tcflush(int terminal, int queue);
 int __real_tcdrain(int terminal);
 int __real_poll(pollfd* descriptors, nfds_t count, int timeout);
 int __real_sigpending(sigset_t* pending);
-int __wrap_tcgetattr(int terminal, termios* settings);
 int __wrap_tcsetattr(int terminal, int when, const termios* settings);
-int __wrap_tcflush(int terminal, int queue);
 int __wrap_tcdrain(int terminal);
 int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout);
 int __wrap_sigpending(sigset_t* pending);
-}
-
-extern "C" {
-
-int __wrap_tcgetattr(int terminal, termios* settings)
-{
-    reportCall("tcgetattr");
-    return __real_tcgetattr(terminal, settings);
-}
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
 {
     reportCall("tcsetattr");
     return __real_tcsetattr(terminal, when, settings);
-}
-
-int __wrap_tcflush(int terminal, int queue)
-{
-    reportCall("tcflush");
-    return __real_tcflush(terminal, queue);
 }
 
 int __wrap_tcdrain(int terminal)

@@ -48,6 +48,14 @@ def bytes_queued(descriptor):
     return count[0]
 
 
+def settings_of(terminal):
+    """A terminal's settings, each control character a number (termios gives those of line
+    mode as bytes, VMIN and VTIME of key mode as numbers)."""
+    settings = termios.tcgetattr(terminal)
+    settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
+    return settings
+
+
 def key_mode(settings):
     return not settings[3] & (termios.ICANON | termios.ECHO)
 
@@ -62,8 +70,10 @@ def in_a_session_of_its_own(body, *arguments):
         try:
             os.setsid()
             outcome = body(*arguments)
-        except BaseException:  # everything reaches the parent, as a text
-            outcome = traceback.format_exc()
+        except AssertionError as failure:  # what did not hold, as it says
+            outcome = str(failure)
+        except BaseException:  # everything else reaches the parent, where it came from
+            outcome = traceback.format_exc(limit=-2)
         os.write(writer, outcome.encode())
         os._exit(0)
     os.close(writer)
@@ -142,14 +152,10 @@ class Leader:
         deadline = time.monotonic() + WAIT_SECONDS
         while text not in self.read(0.01):
             if time.monotonic() > deadline:
-                raise AssertionError(f"never showed {text!r}: {self.shown[-300:]!r}")
+                raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
 
     def settings(self):
-        """The terminal's settings, each control character a number (termios gives those
-        of line mode as bytes, VMIN and VTIME of key mode as numbers)."""
-        settings = termios.tcgetattr(self.terminal)
-        settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
-        return settings
+        return settings_of(self.terminal)
 
     def set_flags(self, flags, clear=0):
         """Sets and clears local flags (c_lflag) of the terminal; returns its settings."""

@@ -32,10 +32,9 @@ import sys
 import termios
 import time
 
+from expected_output import RESULT_AND_PAUSE_AT_A_TERMINAL, WORKED_EXAMPLE_TYPED
 from job_control import Leader, in_a_session_of_its_own, key_mode, process_state, wait_until
 
-ENTRIES = b"a\r6\rAnn\r"
-AT_THE_PAUSE = b"Ann The Total Charge is $ 240.00\r\nPress any key to continue . . . "
 KILLED = {"TSTP": signal.SIGTSTP, "TTIN": signal.SIGTTIN, "TTOU": signal.SIGTTOU}
 KILLED["CONT"] = signal.SIGCONT
 TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"}
@@ -157,8 +156,8 @@ def torture(command, runs, seed):
         leader.settings_before = leader.set_flags(termios.TOSTOP if tostop else 0)
         leader.start(command, **world)
         try:
-            leader.type(ENTRIES)
-            leader.wait_to_see(AT_THE_PAUSE)
+            leader.type(WORKED_EXAMPLE_TYPED)
+            leader.wait_to_see(RESULT_AND_PAUSE_AT_A_TERMINAL)
             wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
             failure = play(leader, events)
         except AssertionError as error:

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""The built program at a real pseudo-terminal: prompts, the pause, the terminal's settings.
+"""The built program at a real pseudo-terminal: the worked example first (a changed output stops
+the run there), then the pause's keys, signals and job control, its terminal put back each time.
 
-Alone in its session, and as a job of an interactive bash (job control needs a shell). With
---windows, the Windows program as a person at a console meets it: in a console of the command
+Alone in its session; as a job of an interactive bash; and, with --hooked, the program with
+hooks at its calls on the terminal, as the job of a leader of the test's own. With --windows,
+the Windows program as a person at a console meets it: in a console of the command
 interpreter's (under Wine, which draws it on the terminal), and its pause.
 Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] COMMAND... (COMMAND may start
-with an emulator; PROGRAM, the program with hooks at its calls on the terminal)
+with an emulator)
 """
 import contextlib
 import ctypes
@@ -24,19 +26,39 @@ import unittest
 
 import pexpect
 
-from expected_output import INTERPRETER_PAUSE_PROMPT, WORKED_EXAMPLE_OUTPUT, WORKED_EXAMPLE_RESULT
+from expected_output import (
+    INTERPRETER_PAUSE_PROMPT,
+    PAUSE_PROMPT,
+    PROMPT_LIST,
+    RESULT_AND_PAUSE_AT_A_TERMINAL,
+    WORKED_EXAMPLE_AT_A_TERMINAL,
+    WORKED_EXAMPLE_ENTRIES,
+    WORKED_EXAMPLE_OUTPUT,
+    WORKED_EXAMPLE_RESULT,
+    WORKED_EXAMPLE_TYPED,
+    platform_and_arguments,
+)
 from job_control import (
+    WAIT_SECONDS,
     CallHooks,
     Leader,
     bytes_queued,
     in_a_session_of_its_own,
     key_mode,
     process_state,
+    settings_of,
     wait_until,
 )
 
-PAUSE_PROMPT = b"Press any key to continue . . . "
-WAIT_SECONDS = 10
+ON_WINDOWS, COMMAND = platform_and_arguments(__doc__)
+HOOKED = None
+if COMMAND[:1] == ["--hooked"]:
+    HOOKED, COMMAND = COMMAND[1], COMMAND[2:]
+# qemu-user stops a process for SIGTSTP with SIGSTOP, even where the kernel
+# would not stop it (a group no shell could continue).
+UNDER_QEMU = "qemu" in os.path.basename(COMMAND[0])
+
+DIALOGUE = [(prompt, entry + b"\r") for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES)]
 ARROW_UP = b"\x1b[A"
 # The program takes bytes that follow a key's first byte this closely as the
 # rest of that key (its own window is longer).
@@ -47,13 +69,9 @@ SPLIT_KEY_ATTEMPTS = 10
 ENDS_AT_ONCE_SECONDS = 0.5
 CONTROL_C, CONTROL_BACKSLASH, CONTROL_Z = b"\x03", b"\x1c", b"\x1a"
 FIFO_SIZE = 4096  # a page: the least a pipe holds
-DIALOGUE = ((b"Enter your choice: ", b"a\r"), (b"Enter How many Months? ", b"6\r"))
-DIALOGUE += ((b"Enter Your Name? ", b"Ann\r"),)
-ENTRIES = b"".join(entry for _, entry in DIALOGUE)
-RESULT_AND_PAUSE = b"Ann The Total Charge is $ 240.00\r\n" + PAUSE_PROMPT
 
 
-# --- Starting a command at a terminal of its own
+# --- Starting a command at a terminal of its own, and what it shows
 
 
 def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=(), blocked=()):
@@ -85,9 +103,20 @@ def spawn(command, env=None, stdout=None, limit_file_size=None, ignored=(), bloc
     return child
 
 
+def expect(child, text):
+    """Waits until the child shows `text`; else says what it showed last, not pexpect's dump."""
+    try:
+        child.expect_exact(text)
+    except (pexpect.TIMEOUT, pexpect.EOF) as reason:
+        ended = "ended" if isinstance(reason, pexpect.EOF) else "still running"
+        raise AssertionError(
+            f"never showed {text!r} ({ended}); it showed last {child.before[-160:]!r}"
+        ) from None
+
+
 def finish(child):
     """Waits for the child to end: its exit status, or minus the signal that ended it."""
-    child.expect(pexpect.EOF)
+    expect(child, pexpect.EOF)
     child.wait()
     return -child.signalstatus if child.signalstatus else child.exitstatus
 
@@ -99,11 +128,8 @@ def still_waiting_after(child, seconds):
     return child.isalive()
 
 
-# --- The terminal's settings and what is left unread in it
-
-
 def settings(child):
-    return termios.tcgetattr(child.child_fd)
+    return settings_of(child.child_fd)
 
 
 def in_key_mode(child):
@@ -154,9 +180,6 @@ def full_fifo(test, room):
     return fifo, reader, size
 
 
-# --- Wine's console, as a person reads it
-
-
 def wine_screen(drawn):
     """Wine draws a console with escape sequences, a space at the end of what it
     writes as a move to the right, and its line ends as CR CR LF: the moves are
@@ -164,18 +187,6 @@ def wine_screen(drawn):
     text = re.sub(rb"\x1b\[(\d*)C", lambda move: b" " * int(move[1] or 1), drawn)
     text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", b"", text)
     return text.replace(b"\r", b"")
-
-
-if len(sys.argv) < 3 or sys.argv[1] not in ("--posix", "--windows"):
-    sys.exit(__doc__)
-PLATFORM, *COMMAND = sys.argv[1:]
-HOOKED = None
-if COMMAND[:1] == ["--hooked"]:
-    HOOKED, COMMAND = COMMAND[1], COMMAND[2:]
-ON_WINDOWS = PLATFORM == "--windows"
-# qemu-user stops a process for SIGTSTP with SIGSTOP, even where the kernel
-# would not stop it (a group no shell could continue).
-UNDER_QEMU = "qemu" in os.path.basename(COMMAND[0])
 
 
 @unittest.skipUnless(ON_WINDOWS, "the Windows program's own console")
@@ -220,28 +231,32 @@ class AtATerminal(unittest.TestCase):
         screen (so a prompt left in a buffer stalls the run), now waiting at the pause."""
         child = self.start(**options)
         for prompt, entry in DIALOGUE:
-            child.expect_exact(prompt)
+            expect(child, prompt)
             child.send(entry)
-        child.expect_exact(RESULT_AND_PAUSE)
+        expect(child, RESULT_AND_PAUSE_AT_A_TERMINAL)
         return child
 
     def start_with_its_prompt_blocked(self):
         """The program at the pause, its prompt's write blocked (see full_fifo)."""
         fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
         child = self.start(stdout=fifo)
-        child.send(ENTRIES)
+        child.send(WORKED_EXAMPLE_TYPED)
         wait_until(
             lambda: bytes_queued(reader) == size and in_key_mode(child), "blocked in key mode"
         )
-        child.reader = reader
         return child
 
-    def test_prompts_show_before_each_read_and_pause_takes_one_whole_key(self):
+    def test_the_worked_example_shows_as_the_readme_gives_it_and_one_whole_key_ends_it(self):
         # The arrow key's bytes in two writes, the first read alone: the rest
         # must be taken as part of the same key. Until an attempt delivers the
         # rest in time, what happens to it proves nothing.
         for _ in range(SPLIT_KEY_ATTEMPTS):
-            child = self.start_at_the_pause()
+            child, shown = self.start(), b""
+            for prompt, entry in DIALOGUE + [(PAUSE_PROMPT, b"")]:
+                expect(child, prompt)  # each prompt on screen before its read waits
+                shown += child.before + child.after
+                child.send(entry)
+            self.assertEqual(shown.replace(b"\r\n", b"\n"), WORKED_EXAMPLE_AT_A_TERMINAL)
             self.assertTrue(still_waiting_after(child, 0.5), "the pause did not wait for a key")
             self.assertTrue(in_key_mode(child), "the pause left line mode or echo on")
             sent_at = unread_at = time.monotonic()  # not read before it was sent
@@ -262,9 +277,10 @@ class AtATerminal(unittest.TestCase):
 
     def test_a_signal_ends_the_pause_by_it_and_puts_the_terminal_back(self):
         # The signal keys typed, and signals sent, some while the prompt's write is blocked
-        # (the pause's unit test tries every signal that ends a process).
+        # (the pause's unit test tries every signal that ends a process); keys typed while
+        # stopped never reach the shell.
         cases = [(CONTROL_C, signal.SIGINT, False), (CONTROL_BACKSLASH, signal.SIGQUIT, False)]
-        cases += [(None, signal.SIGTERM, False), (None, signal.SIGSEGV, False)]
+        cases += [(b"abc", signal.SIGTERM, False), (None, signal.SIGSEGV, False)]
         cases += [(CONTROL_C, signal.SIGINT, True), (None, signal.SIGTERM, True)]
         cases += [(None, signal.SIGHUP, True), (None, signal.SIGPIPE, True)]
         for key, number, blocked in cases:
@@ -272,9 +288,14 @@ class AtATerminal(unittest.TestCase):
                 child = (
                     self.start_with_its_prompt_blocked() if blocked else self.start_at_the_pause()
                 )
-                self.assertTrue(in_key_mode(child))
                 sent_at = time.monotonic()
-                if key:
+                if key == b"abc":
+                    child.kill(signal.SIGSTOP)
+                    os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
+                    child.send(key)
+                    child.kill(number)
+                    child.kill(signal.SIGCONT)
+                elif key:
                     child.send(key)
                 else:
                     child.kill(number)
@@ -282,12 +303,13 @@ class AtATerminal(unittest.TestCase):
                 if blocked:
                     self.assertLess(time.monotonic() - sent_at, ENDS_AT_ONCE_SECONDS)
                 self.assertEqual(settings(child), child.settings_before)
+                self.assertEqual(unread_input_size(child), 0, "keys typed left for the shell")
 
     def test_a_write_of_the_prompt_that_raises_a_signal_ends_the_run_by_it(self):
         # Standard output a file at its size limit: the prompt's write raises SIGXFSZ.
         with tempfile.NamedTemporaryFile() as output:
             child = self.start(stdout=output.name, limit_file_size=len(WORKED_EXAMPLE_OUTPUT))
-            child.send(ENTRIES)
+            child.send(WORKED_EXAMPLE_TYPED)
             self.assertEqual(finish(child), -signal.SIGXFSZ)
             self.assertEqual(settings(child), child.settings_before)
 
@@ -313,21 +335,11 @@ class AtATerminal(unittest.TestCase):
                     child.kill(getattr(signal, how))
                 else:
                     child.send(CONTROL_Z)
-                child.expect_exact(b"\r" + PAUSE_PROMPT)
+                expect(child, b"\r" + PAUSE_PROMPT)
                 wait_until(lambda: in_key_mode(child), "in key mode again")
                 child.send(b"k")
                 self.assertEqual(finish(child), 0)
                 self.assertEqual(settings(child), child.settings_before)
-
-    def test_keys_typed_at_the_pause_never_reach_the_shell_when_a_signal_ends_it(self):
-        child = self.start_at_the_pause()
-        child.kill(signal.SIGSTOP)
-        os.waitid(os.P_PID, child.pid, os.WSTOPPED | os.WNOWAIT)
-        child.send(b"abc")
-        child.kill(signal.SIGTERM)
-        child.kill(signal.SIGCONT)
-        self.assertEqual(finish(child), -signal.SIGTERM)
-        self.assertEqual(unread_input_size(child), 0, "keys typed at the pause left for the shell")
 
     def test_a_held_key_ends_the_pause_at_once(self):
         # A key repeating every 20 ms, as a keyboard repeats a held key.
@@ -340,31 +352,23 @@ class AtATerminal(unittest.TestCase):
         self.assertEqual(finish(child), 0)
         self.assertLess(ended_after, ENDS_AT_ONCE_SECONDS, "the pause outlasted a held key")
 
-    def test_lost_output_is_reported_before_the_pause_waits(self):
-        if not os.path.exists("/dev/full"):
-            self.skipTest("no /dev/full here (Linux has one)")
-        child = self.start(stdout="/dev/full")
-        child.send(ENTRIES)
-        child.expect_exact(b"membership: cannot write standard output: No space left on device\r\n")
-        wait_until(lambda: in_key_mode(child), "in key mode")
-        self.assertTrue(still_waiting_after(child, 0.2), "the pause did not wait for a key")
-        child.send(b"k")
-        self.assertEqual(finish(child), 1)
-
-    def test_input_typed_ahead_does_not_end_the_pause(self):
-        child = self.start()
-        child.expect_exact(b"Enter your choice: ")
-        child.send(ENTRIES + b"X")  # the X before the pause has begun
-        child.expect_exact(RESULT_AND_PAUSE)
+    def test_neither_a_key_typed_ahead_nor_an_ignored_interrupt_ends_the_pause(self):
+        child = self.start(ignored=[signal.SIGINT])
+        expect(child, PROMPT_LIST[0])
+        child.send(WORKED_EXAMPLE_TYPED + b"X")  # the X before the pause has begun
+        expect(child, RESULT_AND_PAUSE_AT_A_TERMINAL)
         self.assertTrue(still_waiting_after(child, 0.5), "a key typed ahead ended the pause")
         self.assertEqual(unread_input_size(child), 0, "typed-ahead input left for the shell")
+        wait_until(lambda: in_key_mode(child), "in key mode")
+        child.send(CONTROL_C)
+        self.assertTrue(still_waiting_after(child, 0.5), "an ignored Ctrl-C ended the pause")
         child.send(b"k")
         self.assertEqual(finish(child), 0)
 
 
 @unittest.skipIf(ON_WINDOWS or shutil.which("bash") is None, "job control is tried under bash")
 class UnderAnInteractiveShell(unittest.TestCase):
-    """The program as a job of `bash -i`: only a job in a shell's session can be stopped."""
+    """The program as a job of `bash -i`, which stops and continues it as a person would."""
 
     SHELL_PROMPT = b"shell> "
 
@@ -375,130 +379,45 @@ class UnderAnInteractiveShell(unittest.TestCase):
         environment.update(PATH=os.environ.get("PATH", "/usr/bin:/bin"), INPUTRC="/dev/null")
         self.shell = spawn(["bash", "--norc", "--noprofile", "-i"], env=environment)
         self.addCleanup(self.shell.close, force=True)
-        self.shell.expect_exact(self.SHELL_PROMPT)
+        expect(self.shell, self.SHELL_PROMPT)
 
     def command(self, line, end_line=True):
         """Types a command line; returns what the shell showed before its next prompt."""
         self.shell.send(line + (b"\r" if end_line else b""))
-        self.shell.expect_exact(self.SHELL_PROMPT)
+        expect(self.shell, self.SHELL_PROMPT)
         return self.shell.before
 
-    def start_program_at_the_pause(self, ignoring=None):
-        """Runs the program as a job, with the signal `ignoring` ignored from its start."""
-        line = shlex.join(COMMAND)
-        if ignoring:
-            line = f"(trap '' {ignoring}; exec {line})"
-        self.shell.send(line.encode() + b"\r")
-        for prompt, entry in DIALOGUE:
-            self.shell.expect_exact(prompt)
-            self.shell.send(entry)
-        self.shell.expect_exact(RESULT_AND_PAUSE)
-
-    def stop_with_control_z(self):
-        self.shell.send(CONTROL_Z)
-        self.shell.expect_exact(b"Stopped")
-        self.shell.expect_exact(self.SHELL_PROMPT)
-
-    def press_key_ending_the_job(self):
-        # An emulator may deliver a continue late, and the prompt is then written
-        # anew once more: no echo of the key for all that.
-        shown = self.command(b"k", end_line=False).replace(b"\r" + PAUSE_PROMPT, b"")
-        self.assertEqual(shown, b"\r\n", "the key was echoed or left for the shell")
-        self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
-
-    def job_pid(self):
-        return int(self.command(b"jobs -p %1").split()[-1])
-
-    def wait_for_job_report(self, line, *reports):
-        """Types the command line, then asks `jobs` until the shell has shown one
-        of `reports` of job 1; returns what it showed.
-
-        bash can miss the end of a job that ends the moment it is continued (the
-        two reach it as one SIGCHLD, seen with bash 5.2): a SIGCHLD sent before
-        each `jobs` makes it look again.
-        """
-        shown = self.command(line)
-        deadline = time.monotonic() + WAIT_SECONDS
-        while not any(report in shown for report in reports):
-            if time.monotonic() > deadline:
-                raise AssertionError(f"none of {reports} in {shown[:300]!r}")
-            time.sleep(0.05)
-            self.shell.kill(signal.SIGCHLD)
-            shown += self.command(b"jobs %1")
-        return shown
-
-    def test_stopped_then_brought_back_waits_again_for_one_key(self):
-        # A continue reaches the pause whatever its action was. Ctrl-Z stops it
-        # while its prompt's write cannot go through, too.
-        for ignoring, blocked in ((None, False), ("CONT", False), (None, True)):
-            with self.subTest(ignoring=ignoring, blocked=blocked):
+    def test_stopped_by_ctrl_z_then_brought_back_waits_again_for_one_key(self):
+        # Ctrl-Z stops it while its prompt's write cannot go through, too. An emulator may
+        # deliver a continue late, and the prompt is then written anew once more.
+        for blocked in (False, True):
+            with self.subTest(blocked=blocked):
+                line = shlex.join(COMMAND)
                 if blocked:
                     fifo, reader, size = full_fifo(self, len(WORKED_EXAMPLE_OUTPUT))
-                    self.shell.send(f"{shlex.join(COMMAND)} > {fifo}\r".encode() + ENTRIES)
+                    self.shell.send(f"{line} > {fifo}\r".encode() + WORKED_EXAMPLE_TYPED)
                     wait_until(lambda: bytes_queued(reader) == size, "blocked writing the prompt")
                 else:
-                    self.start_program_at_the_pause(ignoring)
-                self.stop_with_control_z()
+                    self.shell.send(line.encode() + b"\r")
+                    for prompt, entry in DIALOGUE:
+                        expect(self.shell, prompt)
+                        self.shell.send(entry)
+                    expect(self.shell, RESULT_AND_PAUSE_AT_A_TERMINAL)
+                self.shell.send(CONTROL_Z)
+                expect(self.shell, b"Stopped")
+                expect(self.shell, self.SHELL_PROMPT)
                 if blocked:
                     drain(reader)
                 self.shell.send(b"fg\r")
                 if blocked:
                     wait_until(lambda: bytes_queued(reader) >= len(PAUSE_PROMPT), "prompted")
                 else:
-                    self.shell.expect_exact(PAUSE_PROMPT)  # written anew
+                    expect(self.shell, PAUSE_PROMPT)  # written anew
                 wait_until(lambda: in_key_mode(self.shell), "back in the foreground in key mode")
-                if blocked:
-                    self.command(b"k", end_line=False)
-                    self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
-                else:
-                    self.press_key_ending_the_job()
-
-    def test_terminated_after_moving_to_the_background(self):
-        # In the background, taking the terminal again stops it until it is
-        # in the foreground, SIGTTOU ignored or not, before it writes a
-        # prompt; SIGTERM must end it from there all the same. bash's `kill`
-        # sends SIGCONT after SIGTERM only to a job it knows is stopped, so
-        # the test waits until bash says so. How bash reports a job that has
-        # ended: by SIGTERM, by exit 0, by another status.
-        for ignoring in (None, "TTOU"):
-            with self.subTest(ignoring=ignoring):
-                self.start_program_at_the_pause(ignoring)
-                self.stop_with_control_z()
-                pid = self.job_pid()
-                shown = self.command(b"bg")
-                wait_until(lambda: process_state(pid) == "T", "stopped again in the background")
-                shown += self.wait_for_job_report(b"jobs %1", b"Stopped")
-                self.assertNotIn(PAUSE_PROMPT, shown, "prompted from the background")
-                shown = self.wait_for_job_report(b"kill -TERM %1", b"Terminated", b"Done", b"Exit")
-                self.assertIn(b"Terminated", shown, "the job did not end by SIGTERM")
-
-    def test_ended_while_stopped_leaves_the_terminal_to_the_job_holding_it(self):
-        # Stopped at the pause, then ended while another program holds the
-        # terminal: that program's settings and what was typed for it stay.
-        self.start_program_at_the_pause()
-        self.stop_with_control_z()
-        pid = self.job_pid()
-        # Said by a program started in the foreground: an interrupt reaches it from then on.
-        self.shell.send(b"stty -echo; sh -c 'echo held$((6 * 7)); exec sleep 600'\r")
-        self.shell.expect_exact(b"held42")
-        held = settings(self.shell)
-        self.shell.send(b"abc")
-        wait_until(lambda: unread_input_size(self.shell) == 3, "typed")
-        os.kill(pid, signal.SIGTERM)
-        os.kill(pid, signal.SIGCONT)
-        wait_until(lambda: process_state(pid) in (None, "Z"), "ended, not stopped")
-        self.assertEqual(settings(self.shell), held)
-        self.assertEqual(unread_input_size(self.shell), 3, "what was typed for it was dropped")
-        self.shell.send(CONTROL_C)
-        self.shell.expect_exact(self.SHELL_PROMPT)
-
-    def test_an_ignored_interrupt_stays_ignored(self):
-        self.command(b"trap '' INT")
-        self.start_program_at_the_pause()
-        self.shell.send(CONTROL_C)
-        ended = self.shell.expect_exact([self.SHELL_PROMPT, pexpect.TIMEOUT], timeout=0.5) == 0
-        self.assertFalse(ended, "Ctrl-C ended the pause although SIGINT was ignored")
-        self.press_key_ending_the_job()
+                shown = self.command(b"k", end_line=False).replace(b"\r" + PAUSE_PROMPT, b"")
+                if not blocked:  # else the screen shows what bash says of `fg`
+                    self.assertEqual(shown, b"\r\n", "the key was echoed or left for the shell")
+                self.assertIn(b"status=0\r\n", self.command(b"echo status=$?"))
 
 
 @unittest.skipIf(ON_WINDOWS or not HOOKED, "the program with hooks, built natively on POSIX")
@@ -517,7 +436,7 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
                 leader.settings_before = leader.set_flags(termios.TOSTOP)
             leader.start([HOOKED], hooks=hooks, **start)
             try:
-                leader.type(ENTRIES)
+                leader.type(WORKED_EXAMPLE_TYPED)
                 return play(leader, hooks) or ""
             finally:
                 leader.end()
@@ -607,6 +526,25 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
 
         self.scene(play)
 
+    def test_ended_while_stopped_in_the_background_it_ends_by_the_signal(self):
+        # Stopped by its own SIGTTOU (its action the default meanwhile), then ended as a
+        # shell's kill does: the put-back that the background refuses must not stop it.
+        def play(leader, hooks):
+            self.waiting_for_a_key(leader, hooks)
+            hooks.free()
+            leader.hold_terminal()
+            other = leader.set_flags(0, clear=termios.ICANON | termios.ECHO)
+            leader.signal(signal.SIGCONT)  # takes the terminal again: stops in the background
+            wait_until(lambda: process_state(leader.pid) == "T", "stopped in the background")
+            leader.signal(signal.SIGTERM)
+            leader.signal(signal.SIGCONT)
+            wait_until(leader.ended, "ended")
+            if leader.status != -signal.SIGTERM or leader.settings() != other:
+                return f"ended with {leader.status}, the settings {leader.settings()}"
+            return ""
+
+        self.scene(play)
+
     def test_a_stop_is_never_obeyed_after_a_continue_that_followed_it(self):
         # Ctrl-Z at the pause, then a continue just as it is about to stop: it must not
         # stop, but wait for a key again.
@@ -660,6 +598,14 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
         for before_the_key in (False, True):
             with self.subTest(before_the_key=before_the_key):
                 self.scene(lambda leader, hooks: play(leader, hooks, before_the_key))
+
+
+def load_tests(loader, tests, pattern):
+    """The tests in the order written, so that the worked example comes first."""
+    cases = (WindowsConsole, AtATerminal, UnderAnInteractiveShell, AtEachCallOnTheTerminal)
+    return unittest.TestSuite(
+        case(name) for case in cases for name in vars(case) if name.startswith("test_")
+    )
 
 
 if __name__ == "__main__":
