@@ -151,8 +151,8 @@ def main():
     parser.add_argument("--runs", type=int, default=300, help="startup runs per program")
     parser.add_argument("--long-runs", type=int, default=15, help="long-name runs per program")
     arguments = parser.parse_args()
-    for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
-        subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    workflow = ["cmake", "--workflow", "--preset", "bench"]
+    subprocess.run(workflow, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     with tempfile.TemporaryDirectory() as folder:
         scratch = Scratch(folder)
         startup(scratch, arguments.runs)

@@ -13,7 +13,7 @@ endif()
 
 file(GLOB_RECURSE program "${CPACK_TEMPORARY_DIRECTORY}/*membership.exe")
 get_filename_component(staged_folder "${program}" DIRECTORY)
-set(files membership.exe LICENSE.txt MANUAL.txt README.txt) # what the .wxs installs
+file(GLOB files RELATIVE "${staged_folder}" "${staged_folder}/*") # the .zip's, the .wxs's
 execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" ${files}
                 WORKING_DIRECTORY "${staged_folder}" COMMAND_ERROR_IS_FATAL ANY)
 set(namespace ${CPACK_MEMBERSHIP_UPGRADE_CODE})

@@ -6,7 +6,7 @@ set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
 ensure_packages clang-format clang-tidy cppcheck clang libgtest-dev cmake ninja-build python3 \
-    python3-pexpect black flake8 ||
+    black flake8 ||
     exit 1
 
 status=0

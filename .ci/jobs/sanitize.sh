@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
-ensure_packages g++ libgtest-dev cmake ninja-build python3 python3-pexpect
+ensure_packages g++ libgtest-dev cmake ninja-build python3
 cmake --workflow --preset sanitize

@@ -1,7 +1,9 @@
 """A job-control leader of the tests' own, as a shell is one: it leads a session, holds a
 pseudo-terminal as the session's controlling one, runs the program there as its foreground
-job, and can move it to the background and give the terminal to a job of its own, with
-settings of that job's and bytes typed for it.
+job, and can move it to the background without stopping it (as no shell does, nor pexpect,
+which the tests do without) and give the terminal to a job of its own, with settings of that
+job's and bytes typed for it. `play` plays events on the program, for the terminal test's
+scenes and the torture test.
 
 `in_a_session_of_its_own` runs a test's body as such a leader, in a child process: a process
 that leads a group, as one started by a shell does, cannot start a session.
@@ -17,10 +19,15 @@ import termios
 import time
 import traceback
 
+from expected_output import PAUSE_PROMPT, RESULT_AND_PAUSE_AT_A_TERMINAL, WORKED_EXAMPLE_TYPED
+
 WAIT_SECONDS = 10
 # Signals the leader ignores, as a shell does: those of the keys typed for its own job, and
 # those that taking the terminal from the background raises.
 SHELL_IGNORES = (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU)
+TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-\\": b"\x1c", "abc": b"abc"}
+TYPED.update({"Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"})  # output held, and let go
+FOR_THE_OTHER_JOB = b"abc"
 
 
 def process_state(pid):
@@ -46,14 +53,6 @@ def bytes_queued(descriptor):
     count = array.array("i", [0])
     fcntl.ioctl(descriptor, termios.FIONREAD, count)
     return count[0]
-
-
-def settings_of(terminal):
-    """A terminal's settings, each control character a number (termios gives those of line
-    mode as bytes, VMIN and VTIME of key mode as numbers)."""
-    settings = termios.tcgetattr(terminal)
-    settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
-    return settings
 
 
 def key_mode(settings):
@@ -96,25 +95,30 @@ class Leader:
         self.pid = self.status = None
         self.shown = b""
 
-    def start(self, command, stdout=None, hooks=None, ignored=(), blocked=(), descriptors=3):
-        """Starts the command as a job of its own in the foreground, with the signals
-        `ignored` ignored and `blocked` blocked, and its descriptors from 3 up to
-        `descriptors` in use; `stdout`, a path, takes the terminal's place as its standard
-        output, and `hooks` (CallHooks) hold each of its calls on the terminal."""
+    def start(self, command, hooks=None, ignored=(), blocked=(), descriptors=3, **options):
+        """Starts the command as a job in the foreground, of its own group, or of the leader's
+        (`orphaned`: no shell could continue it), with the signals `ignored` ignored and
+        `blocked` blocked, its descriptors from 3 up to `descriptors` in use, `hooks`
+        (CallHooks) holding each of its calls on the terminal, and `stdout` (a path, then
+        limited to `file_size` bytes) in the terminal's place."""
         self.shown, self.status = b"", None
         pid = os.fork()
         if pid == 0:
-            os.setpgid(0, 0)
-            os.tcsetpgrp(self.terminal, os.getpid())
+            if not options.get("orphaned"):
+                os.setpgid(0, 0)
+                os.tcsetpgrp(self.terminal, os.getpid())
             for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
                 signal.signal(number, signal.SIG_DFL)
             for number in ignored:
                 signal.signal(number, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             for descriptor in (0, 1, 2):
                 os.dup2(self.terminal, descriptor)
-            if stdout:
-                os.dup2(os.open(stdout, os.O_WRONLY), 1)
+            if "stdout" in options:
+                os.dup2(os.open(options["stdout"], os.O_WRONLY), 1)
+                limit = options.get("file_size", resource.RLIM_INFINITY)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
             kept = hooks.ends_for_the_job if hooks else ()
             soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
             resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, descriptors + 16), hard))
@@ -122,14 +126,16 @@ class Leader:
                 os.dup2(0, descriptor)
             for descriptor in kept:
                 os.set_inheritable(descriptor, True)
-            environment = dict(os.environ, **(hooks.environment if hooks else {}))
-            os.execvpe(command[0], command, environment)
+            os.execvpe(
+                command[0], command, dict(os.environ, **(hooks.environment if hooks else {}))
+            )
         if hooks:
             hooks.job_started()
-        with contextlib.suppress(OSError):  # the child may be first
-            os.setpgid(pid, pid)
         self.pid = pid
-        self.give_terminal()
+        if not options.get("orphaned"):
+            with contextlib.suppress(OSError):  # the child may be first
+                os.setpgid(pid, pid)
+            self.give_terminal()
 
     def type(self, keys):
         """Types the keys. Through TIOCSTI, the terminal takes each at once, so that the
@@ -148,14 +154,18 @@ class Leader:
                 self.shown += os.read(self.keyboard, 65536)
         return self.shown
 
-    def wait_to_see(self, text):
+    def wait_to_see(self, text, count=1):
         deadline = time.monotonic() + WAIT_SECONDS
-        while text not in self.read(0.01):
+        while self.read(0.01).count(text) < count:
             if time.monotonic() > deadline:
                 raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
 
     def settings(self):
-        return settings_of(self.terminal)
+        """The terminal's settings, each control character a number (termios gives those of
+        line mode as bytes, VMIN and VTIME of key mode as numbers)."""
+        settings = termios.tcgetattr(self.terminal)
+        settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
+        return settings
 
     def set_flags(self, flags, clear=0):
         """Sets and clears local flags (c_lflag) of the terminal; returns its settings."""
@@ -164,8 +174,23 @@ class Leader:
         termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
         return self.settings()
 
+    def put_back(self):
+        """The terminal's settings as they were first, and nothing typed in it."""
+        termios.tcsetattr(self.terminal, termios.TCSANOW, self.settings_before)
+        termios.tcflush(self.terminal, termios.TCIFLUSH)
+
     def unread(self):
-        return bytes_queued(self.terminal)
+        """How many typed bytes no one has read, a line's end or not: in line mode the
+        terminal counts whole lines alone, so it is asked in key mode for a moment."""
+        settings = termios.tcgetattr(self.terminal)
+        if not settings[3] & termios.ICANON:
+            return bytes_queued(self.terminal)
+        uncooked = settings[:3] + [settings[3] & ~termios.ICANON] + settings[4:]
+        try:
+            termios.tcsetattr(self.terminal, termios.TCSANOW, uncooked)
+            return bytes_queued(self.terminal)
+        finally:
+            termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
 
     def hold_terminal(self):
         os.tcsetpgrp(self.terminal, os.getpgrp())
@@ -193,8 +218,7 @@ class Leader:
             os.waitpid(self.pid, 0)
         self.hold_terminal()
         termios.tcflow(self.terminal, termios.TCOON)  # output let go, if held by Ctrl-S
-        termios.tcsetattr(self.terminal, termios.TCSANOW, self.settings_before)
-        termios.tcflush(self.terminal, termios.TCIFLUSH)
+        self.put_back()
 
 
 class CallHooks:
@@ -241,3 +265,149 @@ class CallHooks:
     def free(self):
         """Lets the call held go, and every later one unheld."""
         os.write(self.go_writer, b"f")
+
+
+def pause_for(seconds):
+    """Spins for the shortest delays, where a sleep would overshoot them."""
+    if seconds >= 1e-3:
+        time.sleep(seconds)
+    else:
+        until = time.perf_counter() + seconds
+        while time.perf_counter() < until:
+            pass
+
+
+def play(leader, events, hooks=None):
+    """Plays (event, delay) pairs on the program at its pause; returns what did not hold, or
+    ''. The events: a key typed (TYPED's), a signal sent (SIGTSTP, say), "bg" (the terminal
+    taken from it without a stop; "bg, continued" with a continue, as bash's bg), "other job"
+    (the terminal set and typed in by another job, whose settings and bytes must stay), "fg"
+    (back, with a continue), "settled" (not running), "stopped" (the terminal put back, where
+    it holds it), "shell's settings" (line mode again, as a shell makes it while its job is
+    stopped), "prompted N" (N prompts shown, in key mode), "unprompted", "at CALL [N]" (until
+    the N-th CALL is due, or "at any" call; "...or a stop" where it may stop first), "free"
+    (every call let go), "waiting for a key", and last "ends by SIGNAL|0" or "KEY until
+    ended" (typed whenever key mode shows, as a continue may take the terminal again)."""
+    other, holds = None, True
+    for name, delay in events:  # all of them, the program ended or not
+        words = name.split()
+        if name in TYPED:
+            leader.type(TYPED[name])
+        elif name.startswith("SIG"):
+            leader.signal(getattr(signal, name))
+        elif name.startswith("bg"):
+            leader.hold_terminal()
+            holds = False
+            if name.endswith("continued"):
+                leader.signal(signal.SIGCONT)
+        elif name == "other job":
+            other = leader.settings()
+            other[0] &= ~termios.ICRNL
+            other[3] &= ~(termios.ICANON | termios.ECHO)
+            other[6][termios.VMIN] = 3
+            termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
+            termios.tcflush(leader.terminal, termios.TCIFLUSH)
+            leader.type(FOR_THE_OTHER_JOB)
+            wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
+        elif name == "fg" or name.startswith("ends by"):
+            if other and leader.settings() != other:
+                return "the other job's settings were changed"
+            if other and leader.unread() != len(FOR_THE_OTHER_JOB):
+                return "a byte typed for the other job was read"
+            if name != "fg":
+                return ended_by(leader, 0 if words[2] == "0" else -getattr(signal, words[2]), other)
+            if other:
+                leader.put_back()
+            other, holds = None, True
+            leader.give_terminal()
+            leader.signal(signal.SIGCONT)
+        elif name == "settled":
+            wait_until(lambda: process_state(leader.pid) != "R", "settled")
+        elif name == "stopped":
+            wait_until(lambda: process_state(leader.pid) == "T", "stopped")
+            if holds and leader.settings() != leader.settings_before:
+                return "stopped, the terminal not put back"
+        elif name == "shell's settings":
+            termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
+        elif words[0] == "prompted":
+            leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
+            wait_until(lambda: key_mode(leader.settings()), "in key mode")
+        elif name == "unprompted" and PAUSE_PROMPT in leader.read():
+            return "prompted from the background"
+        elif words[0] == "at":
+            count = int(words[2]) if words[2:3] and words[2].isdigit() else 1
+            due = hooks.until(None if words[1] == "any" else words[1], leader, count)
+            if not due and not name.endswith("or a stop"):
+                return f"stopped or ended before {words[1]} was due"
+        elif name == "free":
+            hooks.free()
+        elif name == "waiting for a key":
+            hooks.until("poll", leader, count=2)
+            hooks.go()
+            leader.wait_to_see(PAUSE_PROMPT)  # a signal key drops what was not shown yet
+        elif name == "still waiting":
+            time.sleep(0.5)
+            if leader.ended() or leader.unread():
+                return f"ended ({leader.status}), or {leader.unread()} typed bytes left unread"
+        elif name == "held key":  # repeating every 20 ms, as a keyboard repeats it
+            first_at = time.monotonic()
+            while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
+                leader.type(b"k")
+                time.sleep(0.02)
+            took = time.monotonic() - first_at
+            if took > 0.5 or leader.status != 0:
+                return f"a held key ended it with {leader.status} after {took:.1f} s"
+        elif name.endswith("until ended"):
+            return end_with_a_key(leader, TYPED[words[0]])
+        leader.read()
+        pause_for(delay)
+    return ""
+
+
+def ended_by(leader, status, other):
+    """Waits for the program to end; what did not hold of it, or ''."""
+    wait_until(leader.ended, f"ended, by {status}")
+    due = other or leader.settings_before
+    if leader.status != status or leader.settings() != due:
+        return f"ended with {leader.status}, not {status}; the settings {leader.settings()}"
+    if not other and leader.unread():
+        return f"{leader.unread()} bytes typed at the pause left for the shell"
+    return ""
+
+
+def end_with_a_key(leader, key):
+    """Types the key whenever the terminal shows key mode (a continue that came late takes
+    the terminal again, dropping what was typed), until the program ends."""
+    deadline = time.monotonic() + WAIT_SECONDS
+    while not leader.ended():
+        if time.monotonic() > deadline:
+            state, mode = process_state(leader.pid), key_mode(leader.settings())
+            if state == "T":
+                return "left stopped after the last continue"
+            return f"never ended: state {state}, {'key' if mode else 'line'} mode"
+        if key_mode(leader.settings()):
+            leader.type(key)
+        leader.read(0.05)
+    if leader.status not in (0, -signal.SIGINT if key == TYPED["Ctrl-C"] else 0):
+        return f"ended with {leader.status}"
+    if leader.settings() != leader.settings_before:
+        return "the terminal's settings were not put back"
+    return ""
+
+
+def scene(command, events, hooks=None, tostop=False, typed=b"", waits=True, **world):
+    """Starts the program as a job with the world's options (Leader.start's), answers its
+    dialogue (`typed` after it), waits for its pause (but where hooks hold it, or it `waits`
+    not), and plays the events; returns what did not hold, or ''."""
+    leader = Leader()
+    if tostop:
+        leader.settings_before = leader.set_flags(termios.TOSTOP)
+    leader.start(command, hooks=hooks, **world)
+    try:
+        leader.type(WORKED_EXAMPLE_TYPED + typed)
+        if waits and not hooks:
+            leader.wait_to_see(RESULT_AND_PAUSE_AT_A_TERMINAL)
+            wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
+        return play(leader, [(event, 0) for event in events], hooks)
+    finally:
+        leader.end()

@@ -33,17 +33,14 @@ import termios
 import time
 
 from expected_output import RESULT_AND_PAUSE_AT_A_TERMINAL, WORKED_EXAMPLE_TYPED
-from job_control import Leader, in_a_session_of_its_own, key_mode, process_state, wait_until
+from job_control import Leader, in_a_session_of_its_own, key_mode, play, wait_until
 
-KILLED = {"TSTP": signal.SIGTSTP, "TTIN": signal.SIGTTIN, "TTOU": signal.SIGTTOU}
-KILLED["CONT"] = signal.SIGCONT
-TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"}
-FOR_THE_OTHER_JOB = b"abc"
+JOB_CONTROL = ["SIGTSTP", "SIGTTIN", "SIGTTOU", "SIGCONT"]
 
 
 def world_of_a_run(rng):
     """What the program inherits: Leader.start's options, and whether tostop is set."""
-    inherited = [KILLED[name] for name in ("TSTP", "TTIN", "TTOU", "CONT")]
+    inherited = [getattr(signal, name) for name in JOB_CONTROL]
     return dict(
         ignored=[number for number in inherited if rng.random() < 0.15],
         blocked=[number for number in inherited if rng.random() < 0.15],
@@ -58,95 +55,24 @@ def events_of_a_run(rng):
     for _ in range(rng.randint(5, 60)):
         if program_holds:
             name = rng.choice(["key", "Ctrl-Z", "Ctrl-S", "Ctrl-Q", "bg", "bg, continued"])
-            name = rng.choice([name, *KILLED])
+            name = rng.choice([name, *JOB_CONTROL])
         elif other_job:
-            name = rng.choice(["fg", *KILLED])
+            name = rng.choice(["fg", *JOB_CONTROL])
         else:
-            name = rng.choice(["other job", "fg", *KILLED])
+            name = rng.choice(["other job", "fg", *JOB_CONTROL])
         program_holds = (program_holds and not name.startswith("bg")) or name == "fg"
         other_job = (other_job or name == "other job") and not program_holds
         delay = rng.choice([0, rng.uniform(0, 300e-6), rng.uniform(1e-3, 20e-3)])
         events.append((name, delay))
     return (
         events
-        + [("settled", 0), ("Ctrl-Q", 0), ("fg" if not program_holds else "CONT", 0)]
+        + [("settled", 0), ("Ctrl-Q", 0), ("fg" if not program_holds else "SIGCONT", 0)]
         + [(rng.choice(["key"] * 9 + ["Ctrl-C"]) + " until ended", 0)]
     )
 
 
-def pause_for(seconds):
-    """Spins for the shortest delays, where a sleep would overshoot them."""
-    if seconds >= 1e-3:
-        time.sleep(seconds)
-    else:
-        until = time.perf_counter() + seconds
-        while time.perf_counter() < until:
-            pass
-
-
-def play(leader, events):
-    """Plays the events on the program at its pause; returns what did not hold, or ''."""
-    other_settings = None
-    for name, delay in events:  # all of them, the program ended or not
-        if name in KILLED:
-            leader.signal(KILLED[name])
-        elif name in TYPED:
-            leader.type(TYPED[name])
-        elif name.startswith("bg"):
-            leader.hold_terminal()
-            if name.endswith("continued"):
-                leader.signal(signal.SIGCONT)
-        elif name == "other job":
-            other_settings = leader.settings()
-            other_settings[0] &= ~termios.ICRNL
-            other_settings[3] &= ~(termios.ICANON | termios.ECHO)
-            other_settings[6][termios.VMIN] = 3
-            termios.tcsetattr(leader.terminal, termios.TCSANOW, other_settings)
-            termios.tcflush(leader.terminal, termios.TCIFLUSH)
-            leader.type(FOR_THE_OTHER_JOB)
-            wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
-        elif name == "fg":
-            if other_settings:
-                if leader.settings() != other_settings:
-                    return "the other job's settings were changed"
-                if leader.unread() != len(FOR_THE_OTHER_JOB):
-                    return "a byte typed for the other job was read"
-                termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
-                termios.tcflush(leader.terminal, termios.TCIFLUSH)
-                other_settings = None
-            leader.give_terminal()
-            leader.signal(signal.SIGCONT)
-        elif name == "settled":
-            wait_until(lambda: process_state(leader.pid) != "R", "settled")
-        else:
-            return end_with_a_key(leader, TYPED[name.split()[0]])
-        leader.read()
-        pause_for(delay)
-    return ""
-
-
-def end_with_a_key(leader, key):
-    """Types the key whenever the terminal shows key mode (a continue that came late takes
-    the terminal again, dropping what was typed), until the program ends."""
-    deadline = time.monotonic() + 10
-    while not leader.ended():
-        if time.monotonic() > deadline:
-            state, mode = process_state(leader.pid), key_mode(leader.settings())
-            if state == "T":
-                return "left stopped after the last continue"
-            return f"never ended: state {state}, {'key' if mode else 'line'} mode"
-        if key_mode(leader.settings()):
-            leader.type(key)
-        leader.read(0.05)
-    if leader.status not in (0, -signal.SIGINT if key == TYPED["Ctrl-C"] else 0):
-        return f"ended with {leader.status}"
-    if leader.settings() != leader.settings_before:
-        return "the terminal's settings were not put back"
-    return ""
-
-
 def torture(command, runs, seed):
-    leader = Leader()
+    leader = Leader()  # one for all runs: a session has one controlling terminal
     settings = leader.settings_before
     for run in range(runs):
         rng = random.Random(seed + run)

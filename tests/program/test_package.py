@@ -24,23 +24,21 @@ from expected_output import (
     INTERPRETER_PAUSE_PROMPT,
     WORKED_EXAMPLE_INPUT,
     WORKED_EXAMPLE_OUTPUT,
+    platform_and_arguments,
     split_windows_output,
 )
 
 
 def parse_arguments():
-    arguments, emulator = sys.argv[1:], []
-    if "--" in arguments:
-        split = arguments.index("--")
-        arguments, emulator = arguments[:split], arguments[split + 1 :]
+    windows, arguments = platform_and_arguments(__doc__)
+    split = arguments.index("--") if "--" in arguments else len(arguments)
     parser = argparse.ArgumentParser(usage=__doc__)
-    platform = parser.add_mutually_exclusive_group(required=True)
-    platform.add_argument("--posix", action="store_true")
-    platform.add_argument("--windows", action="store_true")
     parser.add_argument("--version", required=True)
     parser.add_argument("--folder", required=True, type=pathlib.Path)
     parser.add_argument("packages", nargs="+")
-    return parser.parse_args(arguments), emulator
+    parsed = parser.parse_args(arguments[:split])
+    parsed.windows = windows
+    return parsed, arguments[split + 1 :]
 
 
 ARGUMENTS, EMULATOR = parse_arguments()
