@@ -289,7 +289,7 @@ bool waitForKey(int terminal, int wakeUps, std::ostream& output)
                 return prompted;
             }
             taken = take == Take::taken;
-            promptDue = taken && output.good();
+            promptDue = output.good();
             continue;
         }
         std::array<pollfd, 2> watched{{{terminal, POLLIN, 0}, {wakeUps, POLLIN, 0}}};
@@ -300,8 +300,8 @@ bool waitForKey(int terminal, int wakeUps, std::ostream& output)
         if (ready < 0 && errno != EINTR) {
             return prompted;
         }
-        if (ready <= 0 || watched[1].revents != 0) {
-            continue;
+        if (ready < 0 || watched[1].revents != 0) {
+            continue; // a signal noted, or nothing of the pause's (an emulator can do that)
         }
         if (promptDue) {
             taken = asItsJob(tcdrain(terminal)) == Take::taken; // else taken again: it says why

@@ -409,5 +409,10 @@ def scene(command, events, hooks=None, tostop=False, typed=b"", waits=True, **wo
             leader.wait_to_see(RESULT_AND_PAUSE_AT_A_TERMINAL)
             wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
         return play(leader, [(event, 0) for event in events], hooks)
+    except AssertionError as failure:  # a wait that ran out: what the screen showed last
+        shown = (
+            "" if "showed last" in str(failure) else f"; it showed last {leader.read()[-120:]!r}"
+        )
+        return f"{failure}{shown}"
     finally:
         leader.end()

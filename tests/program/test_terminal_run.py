@@ -79,7 +79,9 @@ SCENES = [
         ["prompted 1", "still waiting", "Ctrl-C", "still waiting", "key until ended"],
     ),
 ]
-BROUGHT_BACK = ["fg", "key until ended"]
+BROUGHT_BACK = ["fg", "prompted 1", "key until ended"]
+READ_IN_THE_BACKGROUND = ["waiting for a key", "free", "bg", "key", "stopped", "fg", "prompted 2"]
+READ_IN_THE_BACKGROUND += ["key until ended"]
 BEGUN_IN_THE_BACKGROUND = ["at any", "bg", "other job", "free", "stopped"] + BROUGHT_BACK
 HELD_OUTPUT = ["at poll", "Ctrl-S", "free", "settled"]
 HOOKED_SCENES = [
@@ -113,6 +115,8 @@ HOOKED_SCENES = [
         {"tostop": True},
         ["at poll", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
     ),
+    ("a key read in the background stops it", {}, READ_IN_THE_BACKGROUND),
+    ("the same, SIGTTIN ignored", {"ignored": [signal.SIGTTIN]}, READ_IN_THE_BACKGROUND),
     (
         "ended as another job takes the terminal, it leaves that job's settings and keys",
         {},
