@@ -205,12 +205,22 @@ std::string pauseLeavesAllAsItFoundIt(const Pty& pty, bool waits)
     pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore);
     pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
     const auto settingsBefore = pty.settings();
+    // The lowest descriptor free, as the next open would take it.
+    const auto firstFree = [] {
+        const int free = fcntl(STDIN_FILENO, F_DUPFD, 0);
+        close(free);
+        return free;
+    };
+    const int freeBefore = firstFree();
 
     KeyAfterPrompt shown(pty);
     std::ostream output(&shown);
     pauseConsole(output);
 
     std::ostringstream differences;
+    if (firstFree() != freeBefore) {
+        differences << "descriptors left open; ";
+    }
     if (shown.str() != (waits ? std::string(kPrompt) + "\n" : "")) {
         differences << "wrote \"" << shown.str() << "\"; ";
     }
