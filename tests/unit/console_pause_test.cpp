@@ -205,20 +205,23 @@ std::string pauseLeavesAllAsItFoundIt(const Pty& pty, bool waits)
     pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore);
     pthread_sigmask(SIG_SETMASK, nullptr, &maskBefore);
     const auto settingsBefore = pty.settings();
-    // The lowest descriptor free, as the next open would take it.
-    const auto firstFree = [] {
-        const int free = fcntl(STDIN_FILENO, F_DUPFD, 0);
-        close(free);
-        return free;
+    const auto openDescriptors = [] {
+        std::vector<int> open;
+        for (int descriptor = 0; descriptor < 1200; ++descriptor) { // past those the rows use
+            if (fcntl(descriptor, F_GETFD) != -1) {
+                open.push_back(descriptor);
+            }
+        }
+        return open;
     };
-    const int freeBefore = firstFree();
+    const std::vector<int> openBefore = openDescriptors();
 
     KeyAfterPrompt shown(pty);
     std::ostream output(&shown);
     pauseConsole(output);
 
     std::ostringstream differences;
-    if (firstFree() != freeBefore) {
+    if (openDescriptors() != openBefore) {
         differences << "descriptors left open; ";
     }
     if (shown.str() != (waits ? std::string(kPrompt) + "\n" : "")) {
