@@ -239,7 +239,7 @@ class CallHooks:
     def until(self, name, leader, count=1):
         """Lets the call held and each call after it go until the count-th `name` (None: any)
         is due, and holds that one; False if the job stops or ends first."""
-        self.go()
+        self.go(leader)
         deadline = time.monotonic() + WAIT_SECONDS
         while True:
             while b"\n" not in self.lines:
@@ -254,13 +254,18 @@ class CallHooks:
             self.held = True
             if count == 0:
                 return True
-            self.go()
+            self.go(leader)
 
-    def go(self):
-        """Lets the call held go."""
+    def go(self, leader):
+        """Lets the call held go, once it has taken the byte: else a handler's call, come
+        meanwhile, would take it and go unheld."""
         if self.held:
             os.write(self.go_writer, b"g")
             self.held = False
+            wait_until(lambda: self.taken(leader), "the call let go")
+
+    def taken(self, leader):
+        return not bytes_queued(self.go_writer) or process_state(leader.pid) in ("T", "Z", None)
 
     def free(self):
         """Lets the call held go, and every later one unheld."""
@@ -343,7 +348,7 @@ def play(leader, events, hooks=None):
             hooks.free()
         elif name == "waiting for a key":
             hooks.until("poll", leader, count=2)
-            hooks.go()
+            hooks.go(leader)
             leader.wait_to_see(PAUSE_PROMPT)  # a signal key drops what was not shown yet
         elif name == "still waiting":
             time.sleep(0.5)
