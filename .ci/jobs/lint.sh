@@ -16,7 +16,7 @@ echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}" || status=1
 
 # Each build's compilation database, and the sources it is the one for.
-declare -A sources_of_build=([test]='(src|tests)' [fuzz]='fuzz' [bench]='bench')
+declare -A sources_of_build=([test]='(src|tests)' [fuzz]='fuzz')
 echo "clang-tidy"
 mkdir -p build
 : >build/clang-tidy.log
@@ -30,7 +30,7 @@ grep -E '(warning|error):' build/clang-tidy.log && status=1
 echo "cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++17 --language=c++ \
     --library=googletest --inline-suppr --error-exitcode=1 --quiet \
-    -I src src tests/unit tests/program fuzz bench || status=1
+    -I src src tests/unit tests/program fuzz || status=1
 
 echo "POSIX.1-2008 alone (glibc's extensions hidden)"
 for source in src/main.cpp src/platform/console_pause_posix.cpp src/platform/descriptor_buffers.cpp; do

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-// What the dialogue writes, byte for byte, written out once for the tests,
-// the fuzzer and the benchmark, and never taken from the code under test.
+// What the dialogue writes, byte for byte, written out once for the tests
+// and the fuzzer, and never taken from the code under test.
 namespace membership::expected {
 
 inline constexpr std::string_view kMenu = " Brenmoor Menu \n"
