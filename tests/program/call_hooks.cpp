@@ -1,11 +1,11 @@
 // The program with a hook at each call that the pause makes on the terminal
-// (and at its wait and its check for a continue): the linker's --wrap sends
-// the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is "EVENTS,GO" (two
-// descriptors), each call writes its name and a line end to EVENTS, then
-// waits for a byte from GO before it is made: 'g' lets it go, 'f' too, and
-// every later call goes unreported. So a test acts at the very moment a call
-// is due, whatever the timing. Only what is async-signal-safe is used: the
-// ending signals' handlers make some of these calls.
+// (and at its start, its wait and its check for a continue): the linker's
+// --wrap sends the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is
+// "EVENTS,GO" (two descriptors), each call writes its name and a line end to
+// EVENTS, then waits for a byte from GO before it is made: 'g' lets it go,
+// 'f' too, and every later call goes unreported. So a test acts at the very
+// moment a call is due, whatever the timing. Only what is async-signal-safe
+// is used: the ending signals' handlers make some of these calls.
 
 #include <cerrno>
 #include <csignal>
@@ -68,10 +68,12 @@ int __real_tcsetattr(int terminal, int when, const termios* settings);
 int __real_tcdrain(int terminal);
 int __real_poll(pollfd* descriptors, nfds_t count, int timeout);
 int __real_sigpending(sigset_t* pending);
+int __real_pipe(int* ends);
 int __wrap_tcsetattr(int terminal, int when, const termios* settings);
 int __wrap_tcdrain(int terminal);
 int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout);
 int __wrap_sigpending(sigset_t* pending);
+int __wrap_pipe(int* ends);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
 {
@@ -95,6 +97,12 @@ int __wrap_sigpending(sigset_t* pending)
 {
     reportCall("sigpending");
     return __real_sigpending(pending);
+}
+
+int __wrap_pipe(int* ends)
+{
+    reportCall("pipe");
+    return __real_pipe(ends);
 }
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)

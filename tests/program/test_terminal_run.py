@@ -106,6 +106,11 @@ HOOKED_SCENES = [
         ["at any", "bg", "other job", "at tcsetattr or a stop", "fg", "free", "key until ended"],
     ),
     (
+        "brought back as it begins, it puts back its own job's settings, not another's",
+        {},
+        ["at pipe", "bg", "other job", "at tcdrain", "fg", "free", "key until ended"],
+    ),
+    (
         "moved to the background as its prompt is due, it stops before writing it",
         {},
         ["at poll", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
