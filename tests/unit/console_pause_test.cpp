@@ -322,6 +322,12 @@ bool endsAProcess(int number)
     return WIFSIGNALED(status) && WTERMSIG(status) == number;
 }
 
+// qemu-user takes the hardware fault signals for its own emulation: one sent
+// by kill now and then ends the process inside qemu (about 1 run in 30). The
+// native build checks them; the same code handles them everywhere.
+constexpr std::array kEmulatorsOwn{SIGILL, SIGTRAP, SIGBUS, SIGFPE, SIGSEGV};
+constexpr bool kUnderAnEmulator = MEMBERSHIP_TESTS_UNDER_AN_EMULATOR;
+
 // Every signal that ends a process ends the pause by it, the terminal put
 // back first: those of this processor included, however its list runs.
 TEST(ConsolePause, EverySignalThatEndsAProcessEndsItWithTheTerminalPutBack)
@@ -339,6 +345,10 @@ TEST(ConsolePause, EverySignalThatEndsAProcessEndsItWithTheTerminalPutBack)
     ASSERT_NE(std::find(ending.begin(), ending.end(), SIGTERM), ending.end())
         << "the experiment found no SIGTERM";
     for (const int number : ending) {
+        if (kUnderAnEmulator &&
+            std::find(kEmulatorsOwn.begin(), kEmulatorsOwn.end(), number) != kEmulatorsOwn.end()) {
+            continue;
+        }
         const Pty own;
         ASSERT_TRUE(own.opened());
         const auto settingsBefore = own.settings();
