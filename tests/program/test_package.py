@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -258,20 +259,26 @@ class Wine:
         )
 
     def msiexec(self, action, package, *properties):
-        """Runs msiexec, quietly; True if it succeeded. Its output is not read: helpers it
-        starts would hold a pipe open for seconds after it has ended. A Unix path would read
-        as an option: drive Z: is the Unix root."""
+        """Runs msiexec, quietly; its exit status. Its output is not read: helpers it starts
+        would hold a pipe open for seconds after it has ended. A Unix path would read as an
+        option: drive Z: is the Unix root. Wine's msiexec has once failed at once, under
+        load in a new prefix: a second and a third try are made a second apart."""
         command = ["msiexec", action, "Z:" + str(package).replace("/", "\\"), *properties, "/qn"]
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return subprocess.run(EMULATOR + command, **quiet, timeout=120).returncode == 0
+        for _ in range(3):
+            status = subprocess.run(EMULATOR + command, **quiet, timeout=120).returncode
+            if status == 0:
+                break
+            time.sleep(1)
+        return status
 
     def install(self, package, *properties):
-        if not self.msiexec("/i", package, *properties):
-            raise AssertionError(f"msiexec could not install {package.name}")
+        if status := self.msiexec("/i", package, *properties):
+            raise AssertionError(f"msiexec could not install {package.name}: status {status}")
 
     def uninstall(self, package):
-        if not self.msiexec("/x", package):
-            raise AssertionError(f"msiexec could not uninstall {package.name}")
+        if status := self.msiexec("/x", package):
+            raise AssertionError(f"msiexec could not uninstall {package.name}: status {status}")
 
     def uninstall_if_installed(self, *packages):
         for package in packages:
