@@ -42,6 +42,16 @@ DIALOGUE = [(prompt, entry + b"\r") for prompt, entry in zip(PROMPT_LIST, WORKED
 SAME_KEY_SECONDS = 0.025
 SPLIT_KEY_ATTEMPTS = 10
 
+
+def ignored_or_blocked(number, events):
+    """The scene again with the signal ignored from the start, and again with it blocked."""
+    name = signal.Signals(number).name
+    return [
+        (f"the same, {name} {how} from the start", {how: [number]}, events)
+        for how in ("ignored", "blocked")
+    ]
+
+
 # Each scene: what it shows, the world it begins in (job_control.scene's), and its events
 # (job_control.play's).
 STOPPED_AND_CONTINUED = ["prompted 1", "SIGSTOP", "settled", "shell's settings", "SIGCONT"]
@@ -56,16 +66,7 @@ SCENES = [
         ["prompted 1", "SIGSTOP", "abc", "SIGTERM", "SIGCONT", "ends by SIGTERM"],
     ),
     ("continued after SIGSTOP, it takes the terminal again", {}, STOPPED_AND_CONTINUED),
-    (
-        "the same, SIGCONT ignored from the start",
-        {"ignored": [signal.SIGCONT]},
-        STOPPED_AND_CONTINUED,
-    ),
-    (
-        "the same, SIGCONT blocked from the start",
-        {"blocked": [signal.SIGCONT]},
-        STOPPED_AND_CONTINUED,
-    ),
+    *ignored_or_blocked(signal.SIGCONT, STOPPED_AND_CONTINUED),
     (
         "a stop in a group no shell could continue takes the terminal again at once",
         {"orphaned": True},
@@ -90,16 +91,7 @@ HOOKED_SCENES = [
         {},
         BEGUN_IN_THE_BACKGROUND,
     ),
-    (
-        "the same, SIGTTOU ignored from the start",
-        {"ignored": [signal.SIGTTOU]},
-        BEGUN_IN_THE_BACKGROUND,
-    ),
-    (
-        "the same, SIGTTOU blocked from the start",
-        {"blocked": [signal.SIGTTOU]},
-        BEGUN_IN_THE_BACKGROUND,
-    ),
+    *ignored_or_blocked(signal.SIGTTOU, BEGUN_IN_THE_BACKGROUND),
     (
         "brought back just as it first sets the terminal, it puts back its own job's settings",
         {},
