@@ -6,41 +6,43 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <ostream>
 #include <string_view>
 #include <thread>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
 // one: prompt, wait for a single key without echo, then end the line. It
 // waits only where standard input is the controlling terminal: at any other,
-// nothing tells whose keys those are. The kernel, not a look of its own,
-// decides that the job holds the terminal: every call on it (settings,
-// flushes, reads, a tcdrain before the prompt) lets SIGTTOU and SIGTTIN
-// through, so that from the background it stops the job, changing nothing.
+// nothing tells whose keys those are. It works on standard input itself and
+// opens nothing, so that it waits whoever runs it (a terminal of another
+// user's, after su), however the terminal is reached, and with no descriptor
+// to spare. The kernel, not a look of its own, decides that the job holds
+// the terminal: every call on it (settings, flushes, reads, a tcdrain before
+// the prompt) lets SIGTTOU and SIGTTIN through, so that from the background
+// it stops the job, changing nothing.
 //
 // Signals follow one rule: a handler that returns only records; a handler
 // that never returns may act. Each signal that would end the process puts
 // the terminal back and ends it by that signal. The job-control signals are
-// noted, and wake the wait through a pipe (poll and a pipe are POSIX.1-2008,
-// ppoll is not; unlike select, they take a descriptor of any number). The
-// pause then puts the terminal back and stops by the signal noted, unless a
-// continue came after it, and once continued takes the terminal again.
+// noted, and the wait (pselect, which lets them through as it begins) ends.
+// The pause then puts the terminal back and stops by the signal noted,
+// unless a continue came after it, and once continued takes the terminal
+// again.
 
 namespace membership {
 namespace {
 
-// Shared with the handlers: the terminal and its settings before the pause
-// (set once read), the job-control signal noted last, and the pipe's end.
+// Shared with the handlers: the terminal's settings before the pause (once
+// read), and the job-control signal noted last.
 termios settingsBefore{};
-volatile std::sig_atomic_t terminalToRestore = -1;
+volatile std::sig_atomic_t settingsRead = 0;
 volatile std::sig_atomic_t lastJobControl = 0;
-volatile std::sig_atomic_t wakeUpWriter = -1;
 
 sigset_t only(int number) noexcept
 {
@@ -63,15 +65,14 @@ sigset_t jobControlSignals() noexcept
 // other job's settings or keys are touched. What is left of a key is dropped.
 void putTerminalBack() noexcept
 {
-    const int terminal = terminalToRestore;
-    if (terminal == -1) {
+    if (settingsRead == 0) {
         return;
     }
     const sigset_t terminalOutput = only(SIGTTOU);
     sigset_t maskBefore{};
     pthread_sigmask(SIG_UNBLOCK, &terminalOutput, &maskBefore);
-    if (tcsetattr(terminal, TCSANOW, &settingsBefore) == 0) {
-        tcflush(terminal, TCIFLUSH);
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) == 0) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
     }
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
 }
@@ -94,10 +95,7 @@ extern "C" {
 
 void noteJobControl(int number)
 {
-    const int savedErrno = errno;
     lastJobControl = number;
-    [[maybe_unused]] const ssize_t woken = write(wakeUpWriter, "", 1); // a full pipe wakes too
-    errno = savedErrno;
 }
 
 // Run once (SA_RESETHAND): the signal, held back meanwhile, takes its default
@@ -133,13 +131,14 @@ constexpr std::array kNotEnding{
 constexpr int kSignalSetBits = static_cast<int>(sizeof(sigset_t) * CHAR_BIT);
 constexpr int kOnce = static_cast<int>(SA_RESETHAND);
 
-// Runs `action` with the job-control signals held back until it returns.
+// Runs `action` with the job-control signals held back until it returns; it
+// is given the mask from before, to let them through where it waits.
 template <typename Action> void holding(Action action)
 {
     const sigset_t jobControl = jobControlSignals();
     sigset_t maskBefore{};
     pthread_sigmask(SIG_BLOCK, &jobControl, &maskBefore);
-    action();
+    action(maskBefore);
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
 }
 
@@ -171,9 +170,8 @@ void takeSignal(SignalsBefore& before, int number, void (*handler)(int), int fla
 // SIGTSTP and SIGTTIN (one ignored or blocked is left so); SIGTTOU and SIGCONT
 // are taken and let through even where ignored or blocked, as the kernel
 // stops a background job by SIGTTOU, and a continue comes whatever its action.
-SignalsBefore takeSignals(int wakeUp) noexcept
+SignalsBefore takeSignals() noexcept
 {
-    wakeUpWriter = wakeUp;
     SignalsBefore before{};
     sigemptyset(&before.taken);
     sigemptyset(&before.ignored);
@@ -203,7 +201,6 @@ void putSignalsBack(const SignalsBefore& before) noexcept
         }
     }
     pthread_sigmask(SIG_SETMASK, &before.mask, nullptr);
-    wakeUpWriter = -1;
 }
 
 // Puts the terminal back and stops by the job-control signal noted, as its
@@ -211,7 +208,7 @@ void putSignalsBack(const SignalsBefore& before) noexcept
 // it was a continue or one came meanwhile: raising a stop would discard it.
 void obeyJobControl()
 {
-    holding([] {
+    holding([](const sigset_t& /*maskBefore*/) {
         const int number = lastJobControl;
         lastJobControl = 0;
         if (number == SIGCONT) {
@@ -241,50 +238,73 @@ Take asItsJob(int result)
     return result == 0 ? Take::taken : errno == EINTR ? Take::interrupted : Take::impossible;
 }
 
-// Key mode: one key at a time, no echo, Ctrl-C still working; what was typed
-// ahead is dropped in the same step, so nothing once key mode shows. The
-// settings to put back are read once the kernel has said that the terminal is
-// the job's (tcdrain changes nothing): never another job's.
-Take takeTerminal(int terminal)
+// Key mode: one key at a time, no echo, Ctrl-C still working, and a read
+// that never blocks (standard input is the shell's open file, whose flags
+// are not the pause's to change); what was typed ahead is dropped in the
+// same step, so nothing once key mode shows. The settings to put back are
+// read once the kernel has said that the terminal is the job's (tcdrain
+// changes nothing): never another job's.
+Take takeTerminal()
 {
-    if (terminalToRestore == -1) {
-        const Take proof = asItsJob(tcdrain(terminal));
+    if (settingsRead == 0) {
+        const Take proof = asItsJob(tcdrain(STDIN_FILENO));
         if (proof != Take::taken) {
             return proof;
         }
-        if (tcgetattr(terminal, &settingsBefore) != 0) {
+        if (tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
             return Take::impossible;
         }
-        terminalToRestore = terminal;
+        settingsRead = 1;
     }
     termios keyMode = settingsBefore;
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    keyMode.c_cc[VMIN] = 1;
+    keyMode.c_cc[VMIN] = 0;
     keyMode.c_cc[VTIME] = 0;
-    return asItsJob(tcsetattr(terminal, TCSAFLUSH, &keyMode));
+    return asItsJob(tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode));
+}
+
+// Waits until standard output can take the prompt, or a key has come:
+// taken; interrupted by a job-control signal, noted as it began or while it
+// lasted; or impossible. Standard input and output are descriptors 0 and 1,
+// which an fd_set always holds.
+Take waitUntilReady(bool forThePrompt)
+{
+    Take outcome = Take::interrupted;
+    holding([&](const sigset_t& maskBefore) {
+        if (lastJobControl != 0) {
+            return;
+        }
+        fd_set readable;
+        fd_set writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, forThePrompt ? &writable : &readable);
+        const int ready =
+            pselect(STDOUT_FILENO + 1, &readable, &writable, nullptr, nullptr, &maskBefore);
+        outcome = asItsJob(ready > 0 ? 0 : -1);
+    });
+    return outcome;
 }
 
 // The one wait: for standard output to take the prompt (so that Ctrl-Z
 // works while it cannot), then for a key. Each job-control signal is obeyed
 // as the wait hears of it, and the terminal taken again; the prompt is
 // written anew, whole, once tcdrain has said that the job holds the terminal
-// (if it cannot, the terminal is taken again). True once a key is read;
-// false where the terminal can never be taken.
-bool waitForKey(int terminal, int wakeUps, std::ostream& output)
+// (if it cannot, the terminal is taken again). True once a key is read, or
+// the terminal hung up; false where the terminal can never be taken.
+bool waitForKey(std::ostream& output)
 {
     bool taken = false;
     bool promptDue = false;
     bool prompted = false;
     std::array<char, 64> bytes{};
     while (true) {
-        while (read(wakeUps, bytes.data(), bytes.size()) > 0) {
-        } // before the note is read: one that comes later wakes the poll
         if (lastJobControl != 0) {
             obeyJobControl();
             taken = false;
         }
         if (!taken) {
-            const Take take = takeTerminal(terminal);
+            const Take take = takeTerminal();
             if (take == Take::impossible) {
                 return prompted;
             }
@@ -292,28 +312,26 @@ bool waitForKey(int terminal, int wakeUps, std::ostream& output)
             promptDue = output.good();
             continue;
         }
-        std::array<pollfd, 2> watched{{{terminal, POLLIN, 0}, {wakeUps, POLLIN, 0}}};
-        if (promptDue) {
-            watched[0] = {STDOUT_FILENO, POLLOUT, 0};
-        }
-        const int ready = poll(watched.data(), watched.size(), -1);
-        if (ready < 0 && errno != EINTR) {
+        const Take wait = waitUntilReady(promptDue);
+        if (wait == Take::impossible) {
             return prompted;
         }
-        if (ready < 0 || watched[1].revents != 0) {
-            continue; // a signal noted, or nothing of the pause's (an emulator can do that)
+        if (wait == Take::interrupted) {
+            continue; // a signal noted
         }
         if (promptDue) {
-            taken = asItsJob(tcdrain(terminal)) == Take::taken; // else taken again: it says why
+            taken = asItsJob(tcdrain(STDIN_FILENO)) == Take::taken; // else taken again: it says why
             if (taken) {
-                holding([&] { output << (prompted ? "\r" : "") << kPausePrompt << std::flush; });
+                holding([&](const sigset_t& /*maskBefore*/) {
+                    output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
+                });
                 promptDue = false;
                 prompted = true;
             }
         } else {
             // A key's first bytes, then a window for the rest, which the put-back drops;
             // or a hang-up. A read that fails otherwise loses the terminal, as above.
-            const ssize_t got = read(terminal, bytes.data(), bytes.size());
+            const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
             if (got > 0) {
                 std::this_thread::sleep_for(kKeyWindow);
             }
@@ -325,52 +343,33 @@ bool waitForKey(int terminal, int wakeUps, std::ostream& output)
     }
 }
 
-// Standard input's terminal, opened anew by its name (non-blocking; the
-// shell's open file keeps its flags), where it is the controlling terminal;
-// else -1. A terminal names its foreground group only to those it controls,
-// and a pty's master (which Linux answers for its terminal) is not opened so:
-// its name is the multiplexer's, which makes a new pty, with no group.
-int openControllingTerminal()
+// Whether standard input is the controlling terminal: a terminal names its
+// foreground group only to the processes it controls, but Linux answers for
+// a pseudo-terminal's master too, which ptsname alone knows.
+bool standardInputIsTheControllingTerminal()
 {
-    std::array<char, 256> name{};
-    if (ttyname_r(STDIN_FILENO, name.data(), name.size()) != 0) {
-        return -1;
-    }
-    const int terminal = open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (terminal != -1 && tcgetpgrp(terminal) <= 0) {
-        close(terminal);
-        return -1;
-    }
-    return terminal;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread; the name is not read
+    return tcgetpgrp(STDIN_FILENO) > 0 && ptsname(STDIN_FILENO) == nullptr;
 }
 
 } // namespace
 
 void pauseConsole(std::ostream& output)
 {
-    const int terminal = openControllingTerminal();
-    if (terminal == -1) {
+    if (!standardInputIsTheControllingTerminal()) {
         return; // a scripted run, or a terminal that is not this session's controlling one
     }
-    std::array<int, 2> wakeUps{-1, -1};
-    bool prompted = false;
-    if (pipe(wakeUps.data()) == 0 && fcntl(wakeUps[0], F_SETFL, O_NONBLOCK) == 0 &&
-        fcntl(wakeUps[1], F_SETFL, O_NONBLOCK) == 0) {
-        const SignalsBefore signalsBefore = takeSignals(wakeUps[1]);
-        prompted = waitForKey(terminal, wakeUps[0], output);
-        // Put back only as the terminal's job: a stop that came with the key,
-        // or the background, is obeyed first.
+    const SignalsBefore signalsBefore = takeSignals();
+    const bool prompted = waitForKey(output);
+    // Put back only as the terminal's job: a stop that came with the key,
+    // or the background, is obeyed first.
+    putTerminalBack();
+    while (lastJobControl != 0) {
+        obeyJobControl();
         putTerminalBack();
-        while (lastJobControl != 0) {
-            obeyJobControl();
-            putTerminalBack();
-        }
-        terminalToRestore = -1;
-        putSignalsBack(signalsBefore);
     }
-    close(wakeUps[0]);
-    close(wakeUps[1]);
-    close(terminal);
+    settingsRead = 0;
+    putSignalsBack(signalsBefore);
     if (prompted) {
         output << std::endl;
     }

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <poll.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -66,14 +66,16 @@ void reportCall(const char* name)
 extern "C" {
 int __real_tcsetattr(int terminal, int when, const termios* settings);
 int __real_tcdrain(int terminal);
-int __real_poll(pollfd* descriptors, nfds_t count, int timeout);
+int __real_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
+                   const timespec* timeout, const sigset_t* mask);
 int __real_sigpending(sigset_t* pending);
-int __real_pipe(int* ends);
+int __real_tcgetpgrp(int terminal);
 int __wrap_tcsetattr(int terminal, int when, const termios* settings);
 int __wrap_tcdrain(int terminal);
-int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout);
+int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
+                   const timespec* timeout, const sigset_t* mask);
 int __wrap_sigpending(sigset_t* pending);
-int __wrap_pipe(int* ends);
+int __wrap_tcgetpgrp(int terminal);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
 {
@@ -87,10 +89,11 @@ int __wrap_tcdrain(int terminal)
     return __real_tcdrain(terminal);
 }
 
-int __wrap_poll(pollfd* descriptors, nfds_t count, int timeout)
+int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
+                   const timespec* timeout, const sigset_t* mask)
 {
-    reportCall("poll");
-    return __real_poll(descriptors, count, timeout);
+    reportCall("pselect");
+    return __real_pselect(count, readable, writable, failed, timeout, mask);
 }
 
 int __wrap_sigpending(sigset_t* pending)
@@ -99,10 +102,10 @@ int __wrap_sigpending(sigset_t* pending)
     return __real_sigpending(pending);
 }
 
-int __wrap_pipe(int* ends)
+int __wrap_tcgetpgrp(int terminal)
 {
-    reportCall("pipe");
-    return __real_pipe(ends);
+    reportCall("tcgetpgrp");
+    return __real_tcgetpgrp(terminal);
 }
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)

@@ -98,7 +98,8 @@ class Leader:
     def start(self, command, hooks=None, ignored=(), blocked=(), descriptors=3, **options):
         """Starts the command as a job in the foreground, of its own group, or of the leader's
         (`orphaned`: no shell could continue it), with the signals `ignored` ignored and
-        `blocked` blocked, its descriptors from 3 up to `descriptors` in use, `hooks`
+        `blocked` blocked, its descriptors from 3 up to `descriptors` in use (or with
+        `no_descriptor_to_spare`, none to open past 0, 1 and 2), `hooks`
         (CallHooks) holding each of its calls on the terminal, and `stdout` (a path, then
         limited to `file_size` bytes) in the terminal's place."""
         self.shown, self.status = b"", None
@@ -121,7 +122,8 @@ class Leader:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
             kept = hooks.ends_for_the_job if hooks else ()
             soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-            resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, descriptors + 16), hard))
+            soft = 3 if options.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
+            resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
             for descriptor in set(range(3, descriptors)) - set(kept):
                 os.dup2(0, descriptor)
             for descriptor in kept:
@@ -347,7 +349,7 @@ def play(leader, events, hooks=None):
         elif name == "free":
             hooks.free()
         elif name == "waiting for a key":
-            hooks.until("poll", leader, count=2)
+            hooks.until("pselect", leader, count=2)
             hooks.go(leader)
             leader.wait_to_see(PAUSE_PROMPT)  # a signal key drops what was not shown yet
         elif name == "still waiting":

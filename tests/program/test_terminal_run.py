@@ -75,6 +75,11 @@ SCENES = [
     ),
     ("a held key ends it at once", {}, ["prompted 1", "held key"]),
     (
+        "with no descriptor to spare, it waits all the same",
+        {"no_descriptor_to_spare": True},
+        ["prompted 1", "key until ended"],
+    ),
+    (
         "neither a key typed ahead nor an ignored interrupt ends it",
         {"typed": b"X", "ignored": [signal.SIGINT]},
         ["prompted 1", "still waiting", "Ctrl-C", "still waiting", "key until ended"],
@@ -84,7 +89,7 @@ BROUGHT_BACK = ["fg", "prompted 1", "key until ended"]
 READ_IN_THE_BACKGROUND = ["waiting for a key", "free", "bg", "key", "stopped", "fg", "prompted 2"]
 READ_IN_THE_BACKGROUND += ["key until ended"]
 BEGUN_IN_THE_BACKGROUND = ["at any", "bg", "other job", "free", "stopped"] + BROUGHT_BACK
-HELD_OUTPUT = ["at poll", "Ctrl-S", "free", "settled"]
+HELD_OUTPUT = ["at pselect", "Ctrl-S", "free", "settled"]
 HOOKED_SCENES = [
     (
         "begun in the background, it stops before it reads or sets the terminal",
@@ -100,17 +105,17 @@ HOOKED_SCENES = [
     (
         "brought back as it begins, it puts back its own job's settings, not another's",
         {},
-        ["at pipe", "bg", "other job", "at tcdrain", "fg", "free", "key until ended"],
+        ["at tcgetpgrp", "bg", "other job", "at tcdrain", "fg", "free", "key until ended"],
     ),
     (
         "moved to the background as its prompt is due, it stops before writing it",
         {},
-        ["at poll", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
+        ["at pselect", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
     ),
     (
         "the same, tostop",
         {"tostop": True},
-        ["at poll", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
+        ["at pselect", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
     ),
     ("a key read in the background stops it", {}, READ_IN_THE_BACKGROUND),
     ("the same, SIGTTIN ignored", {"ignored": [signal.SIGTTIN]}, READ_IN_THE_BACKGROUND),
