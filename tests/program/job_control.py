@@ -61,7 +61,8 @@ def key_mode(settings):
 
 def in_a_session_of_its_own(body, *arguments):
     """Runs body(*arguments) in a child process that leads a new session; returns what it
-    returned, a text (empty when all held), or the exception it raised, as a text."""
+    returned, a text (empty when all held), or the exception it raised, as a text. A child
+    that ends without a report (killed, say) is a failure that says how it ended."""
     reader, writer = os.pipe()
     pid = os.fork()
     if pid == 0:
@@ -73,13 +74,16 @@ def in_a_session_of_its_own(body, *arguments):
             outcome = str(failure)
         except BaseException:  # everything else reaches the parent, where it came from
             outcome = traceback.format_exc(limit=-2)
-        os.write(writer, outcome.encode())
+        os.write(writer, b"reported:" + outcome.encode())
         os._exit(0)
     os.close(writer)
     with open(reader, "rb") as report:
         outcome = report.read().decode()
-    os.waitpid(pid, 0)
-    return outcome
+    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    if not outcome.startswith("reported:") or status != 0:
+        how = f"by signal {-status}" if status < 0 else f"with status {status}"
+        return f"the test's leader ended {how} before it reported ({outcome!r})"
+    return outcome.removeprefix("reported:")
 
 
 class Leader:
@@ -92,7 +96,7 @@ class Leader:
         fcntl.ioctl(self.terminal, termios.TIOCSCTTY, 0)
         os.set_blocking(self.keyboard, False)
         self.settings_before = self.settings()
-        self.pid = self.status = None
+        self.pid = self.status = self.other_group = None
         self.shown = b""
 
     def start(self, command, hooks=None, ignored=(), blocked=(), descriptors=3, **options):
@@ -105,32 +109,11 @@ class Leader:
         self.shown, self.status = b"", None
         pid = os.fork()
         if pid == 0:
-            if not options.get("orphaned"):
-                os.setpgid(0, 0)
-                os.tcsetpgrp(self.terminal, os.getpid())
-            for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
-                signal.signal(number, signal.SIG_DFL)
-            for number in ignored:
-                signal.signal(number, signal.SIG_IGN)
-            signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
-            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-            for descriptor in (0, 1, 2):
-                os.dup2(self.terminal, descriptor)
-            if "stdout" in options:
-                os.dup2(os.open(options["stdout"], os.O_WRONLY), 1)
-                limit = options.get("file_size", resource.RLIM_INFINITY)
-                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
-            kept = hooks.ends_for_the_job if hooks else ()
-            soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-            soft = 3 if options.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
-            resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
-            for descriptor in set(range(3, descriptors)) - set(kept):
-                os.dup2(0, descriptor)
-            for descriptor in kept:
-                os.set_inheritable(descriptor, True)
-            os.execvpe(
-                command[0], command, dict(os.environ, **(hooks.environment if hooks else {}))
-            )
+            try:
+                self.become_the_job(command, hooks, ignored, blocked, descriptors, options)
+            finally:  # what could not be done shows on the terminal, and the job ends
+                traceback.print_exc()
+                os._exit(127)
         if hooks:
             hooks.job_started()
         self.pid = pid
@@ -138,6 +121,33 @@ class Leader:
             with contextlib.suppress(OSError):  # the child may be first
                 os.setpgid(pid, pid)
             self.give_terminal()
+
+    def become_the_job(self, command, hooks, ignored, blocked, descriptors, options):
+        """In the job's process: all that start() says, then the command."""
+        if not options.get("orphaned"):
+            os.setpgid(0, 0)
+            os.tcsetpgrp(self.terminal, os.getpid())
+        for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
+            signal.signal(number, signal.SIG_DFL)
+        for number in ignored:
+            signal.signal(number, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        for descriptor in (0, 1, 2):
+            os.dup2(self.terminal, descriptor)
+        if "stdout" in options:
+            os.dup2(os.open(options["stdout"], os.O_WRONLY), 1)
+            limit = options.get("file_size", resource.RLIM_INFINITY)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
+        kept = hooks.ends_for_the_job if hooks else ()
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        soft = 3 if options.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+        for descriptor in set(range(3, descriptors)) - set(kept):
+            os.dup2(0, descriptor)
+        for descriptor in kept:
+            os.set_inheritable(descriptor, True)
+        os.execvpe(command[0], command, dict(os.environ, **(hooks.environment if hooks else {})))
 
     def type(self, keys):
         """Types the keys. Through TIOCSTI, the terminal takes each at once, so that the
@@ -151,7 +161,7 @@ class Leader:
 
     def read(self, seconds=0):
         """What the terminal shows, added to `shown`, waiting up to `seconds` for more."""
-        if select.select([self.keyboard], [], [], seconds)[0]:
+        if self.keyboard is not None and select.select([self.keyboard], [], [], seconds)[0]:
             with contextlib.suppress(BlockingIOError, OSError):
                 self.shown += os.read(self.keyboard, 65536)
         return self.shown
@@ -194,8 +204,26 @@ class Leader:
         finally:
             termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
 
-    def hold_terminal(self):
-        os.tcsetpgrp(self.terminal, os.getpgrp())
+    def hold_terminal(self, for_another_group=False):
+        """Takes the terminal for the leader's group, or for a group of its own (a job of an
+        orphaned group shares the leader's)."""
+        group = os.getpgrp()
+        if for_another_group:
+            group = self.other_group = os.fork()
+            if group == 0:
+                os.setpgid(0, 0)
+                signal.pause()
+            with contextlib.suppress(OSError):  # the child may be first
+                os.setpgid(group, group)
+        os.tcsetpgrp(self.terminal, group)
+
+    def hang_up(self):
+        """Closes the terminal's master, as a terminal emulator does when its window closes
+        (the leader, the session's, ignores the SIGHUP that follows; a shell would pass it
+        on to its jobs)."""
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        os.close(self.keyboard)
+        self.keyboard = None
 
     def give_terminal(self):
         with contextlib.suppress(OSError):  # a job that has ended has no group
@@ -215,9 +243,13 @@ class Leader:
 
     def end(self):
         """Ends the job, if it has not ended, and leaves the terminal as it was first."""
-        if not self.ended():
-            os.kill(self.pid, signal.SIGKILL)
-            os.waitpid(self.pid, 0)
+        for pid in (self.pid, self.other_group):
+            if pid and not (pid == self.pid and self.ended()):
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+        self.other_group = None
+        if self.keyboard is None:
+            return  # hung up: no terminal left to put back
         self.hold_terminal()
         termios.tcflow(self.terminal, termios.TCOON)  # output let go, if held by Ctrl-S
         self.put_back()
@@ -303,7 +335,7 @@ def play(leader, events, hooks=None):
         elif name.startswith("SIG"):
             leader.signal(getattr(signal, name))
         elif name.startswith("bg"):
-            leader.hold_terminal()
+            leader.hold_terminal(for_another_group=name.endswith("another group"))
             holds = False
             if name.endswith("continued"):
                 leader.signal(signal.SIGCONT)
@@ -328,6 +360,10 @@ def play(leader, events, hooks=None):
             other, holds = None, True
             leader.give_terminal()
             leader.signal(signal.SIGCONT)
+        elif name == "hung up":  # its master closed: a hang-up, and never a key
+            leader.hang_up()
+            wait_until(leader.ended, "ended once hung up")
+            return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
         elif name == "settled":
             wait_until(lambda: process_state(leader.pid) != "R", "settled")
         elif name == "stopped":
@@ -339,6 +375,8 @@ def play(leader, events, hooks=None):
         elif words[0] == "prompted":
             leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
             wait_until(lambda: key_mode(leader.settings()), "in key mode")
+            if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
+                return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
         elif name == "unprompted" and PAUSE_PROMPT in leader.read():
             return "prompted from the background"
         elif words[0] == "at":
@@ -368,7 +406,7 @@ def play(leader, events, hooks=None):
             return end_with_a_key(leader, TYPED[words[0]])
         leader.read()
         pause_for(delay)
-    return ""
+    return "" if leader.ended() else "still running after the last event"
 
 
 def ended_by(leader, status, other):

@@ -150,8 +150,9 @@ void asAShellStartsACommand()
     setrlimit(RLIMIT_CORE, &noCore);
 }
 
-// Runs `body` in a child process started so; returns what it said, or why it
-// said nothing (it did not end within kPatience: killed).
+// Runs `body` in a child process started so; returns what it said, and how
+// it ended where that was not with success (it did not end within kPatience:
+// killed).
 std::string inAChild(const std::function<std::string()>& body)
 {
     std::array<int, 2> ends{};
@@ -180,7 +181,11 @@ std::string inAChild(const std::function<std::string()>& body)
         kill(child, SIGKILL);
         said = "the child hung";
     }
-    waitpid(child, nullptr, 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != EXIT_SUCCESS) {
+        said += " (the child ended with wait status " + std::to_string(status) + ")";
+    }
     return said;
 }
 
