@@ -3,16 +3,18 @@
 # machine that built them.
 
 # SOURCE_DATE_EPOCH (https://reproducible-builds.org/specs/source-date-epoch/):
-# the caller's, else the last commit's time, else CHANGELOG.md's, which in a
-# source archive made by git archive is the commit's too.
+# the caller's; else, where the source folder is the top of a git checkout, its
+# last commit's time; else CHANGELOG.md's, which in a source archive made by git
+# archive is the commit's too, wherever it is unpacked (git would otherwise walk
+# up to an enclosing repository, and take its last commit's time).
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(MEMBERSHIP_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
     file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CHANGELOG.md MEMBERSHIP_SOURCE_DATE_EPOCH "%s" UTC)
     find_package(Git QUIET)
-    if(Git_FOUND)
-        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-                        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    if(Git_FOUND AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
+        execute_process(COMMAND ${GIT_EXECUTABLE} --git-dir=${PROJECT_SOURCE_DIR}/.git
+                                log -1 --format=%ct
                         OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
                         RESULT_VARIABLE git_status ERROR_QUIET)
         if(git_status EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
