@@ -183,13 +183,14 @@ class PosixDescriptors(unittest.TestCase):
             ("a name longer than a string holds, from a file", "huge", None, "", too_long),
             ("a name longer than a string holds, from a pipe", "huge|", None, "", too_long),
         ]
+        # Not every row runs everywhere; a skip would end the loop (failfast).
+        if not self.starts_within_the_memory_limit():  # under an emulator or a sanitizer
+            cases = [case for case in cases if case[2] != self.limit_memory]
+        if not is_32_bit_x86(COMMAND[-1]):  # one 32-bit processor is enough (i386)
+            cases = [case for case in cases if case[1] not in ("huge", "huge|")]
         for what, source, prepare, result_line, reason in cases:
             with self.subTest(what):
-                if prepare == self.limit_memory and not self.starts_within_the_memory_limit():
-                    self.skipTest(f"the program needs more than {MEMORY_LIMIT} bytes here")
                 if source in ("huge", "huge|"):
-                    if not is_32_bit_x86(COMMAND[-1]):
-                        self.skipTest("one 32-bit processor is enough (i386)")
                     source = self.huge_name_input(piped=source == "huge|")
                     result_line = b" The Total Charge is $ 240.00\n"
                 piped = {"given": source} if isinstance(source, bytes) else {"stdin": source}

@@ -33,7 +33,8 @@ HOOKED = None
 if COMMAND[:1] == ["--hooked"]:
     HOOKED, COMMAND = COMMAND[1], COMMAND[2:]
 # qemu-user stops a process for SIGTSTP with SIGSTOP, even where the kernel
-# would not stop it (a group no shell could continue).
+# would not stop it (a group no shell could continue), and opens descriptors of
+# its own: those scenes are the native build's.
 UNDER_QEMU = "qemu" in os.path.basename(COMMAND[0])
 
 DIALOGUE = [(prompt, entry + b"\r") for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES)]
@@ -278,9 +279,9 @@ class AtATerminal(unittest.TestCase):
 
     def test_scenes(self):
         for what, world, events in SCENES:
+            if UNDER_QEMU and (world.get("orphaned") or world.get("no_descriptor_to_spare")):
+                continue  # a skip would end the loop (failfast)
             with self.subTest(what):
-                if UNDER_QEMU and world.get("orphaned"):
-                    self.skipTest("qemu-user stops a group no shell could continue")
                 in_its_session(self, lambda: scene(COMMAND, events, **world))
 
 
