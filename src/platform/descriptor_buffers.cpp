@@ -70,46 +70,14 @@ DescriptorReader::int_type DescriptorReader::underflow()
     return traits_type::to_int_type(*gptr());
 }
 
-int DescriptorReader::sync()
+DescriptorReader::~DescriptorReader()
 {
-    giveBackReadAhead();
-    return 0; // a descriptor that cannot seek keeps what was read: no failure
-}
-
-void DescriptorReader::giveBackReadAhead() noexcept
-{
-    static_cast<void>(seekoff(0, std::ios_base::cur, std::ios_base::in));
-}
-
-DescriptorReader::pos_type DescriptorReader::seekoff([[maybe_unused]] off_type offset,
-                                                     [[maybe_unused]] std::ios_base::seekdir from,
-                                                     std::ios_base::openmode /*which*/)
-{
-#ifdef _WIN32
-    // No positions: text mode reads CR LF as LF, so the bytes held are not
+#ifndef _WIN32
+    // Where the descriptor cannot seek (a pipe, a terminal) what was read is
+    // gone. On Windows, text mode reads CR LF as LF: the bytes held are not
     // the file's, and their count cannot say where the file is.
-    return {off_type(-1)};
-#else
-    int whence = SEEK_SET;
-    if (from == std::ios_base::cur) {
-        whence = SEEK_CUR;
-        offset -= egptr() - gptr(); // from the next byte to be taken
-    } else if (from == std::ios_base::end) {
-        whence = SEEK_END;
-    }
-    const off_t position = lseek(descriptor_, static_cast<off_t>(offset), whence);
-    if (position < 0) {
-        return {off_type(-1)};
-    }
-    setg(block_.data(), block_.data(), block_.data()); // read again from there
-    return {static_cast<off_type>(position)};
+    static_cast<void>(lseek(descriptor_, -static_cast<off_t>(egptr() - gptr()), SEEK_CUR));
 #endif
-}
-
-DescriptorReader::pos_type DescriptorReader::seekpos(pos_type position,
-                                                     std::ios_base::openmode which)
-{
-    return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
 // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see the header

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstddef>
-#include <ios>
 
 namespace membership {
 
@@ -17,28 +16,21 @@ inline constexpr std::size_t kDescriptorBlockSize = std::size_t{16} << 10U;
 
 // Reads a file descriptor in blocks, waiting on one left non-blocking. A
 // failed read ends the input, as its end would, and is recorded with its
-// errno. A seekable descriptor (a file) has positions, as a filebuf's, and
-// what was read ahead and never taken goes back to it on sync and when the
-// buffer goes: the next reader of a file starts just past the last byte
-// taken. Neither buffer is copied nor moved (the base says why).
+// errno. What was read ahead and never taken goes back to a file when the
+// buffer goes: its next reader starts just past the last byte taken. Neither
+// buffer is copied nor moved (the base says why).
 // NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): see the base
 class DescriptorReader final : public FailureRecordingBuffer
 {
 public:
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see block_
     explicit DescriptorReader(int descriptor) noexcept : descriptor_(descriptor) {}
-    ~DescriptorReader() override { giveBackReadAhead(); }
+    ~DescriptorReader() override;
 
 protected:
     int_type underflow() override;
-    int sync() override;
-    pos_type seekoff(off_type offset, std::ios_base::seekdir from,
-                     std::ios_base::openmode which) override;
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
 private:
-    void giveBackReadAhead() noexcept;
-
     int descriptor_;
     // Not zeroed: a run would pay for clearing it, and read() fills it first.
     std::array<char, kDescriptorBlockSize> block_;
