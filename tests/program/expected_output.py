@@ -1,23 +1,27 @@
-"""What the program writes, byte for byte, once for every process test and document check,
-and the command line those tests share."""
+"""What the program writes, byte for byte, as tests/unit/dialogue_texts.hpp gives it (the one
+place the tests have it), and the command line the process tests share."""
 
+import ast
+import pathlib
+import re
 import sys
 
-MENU = (
-    b" Brenmoor Menu \n"
-    b" A. Adult membership\n"
-    b" B. Child membership\n"
-    b" C. Senior membership\n"
-    b" D. Family memmbership\n"
-)
-PROMPT_LIST = (b"Enter your choice: ", b"Enter How many Months? ", b"Enter Your Name? ")
+HEADER = pathlib.Path(__file__).resolve().parents[1] / "unit" / "dialogue_texts.hpp"
+TEXTS = {
+    name: ast.literal_eval(f"({literals})").encode()
+    for name, literals in re.findall(
+        r"string_view k(\w+) =((?:\s*\"(?:[^\"\\]|\\.)*\")+);", HEADER.read_text()
+    )
+}
+MENU, PAUSE_PROMPT = TEXTS["Menu"], TEXTS["PausePrompt"]
+PROMPT_LIST = (TEXTS["ChoicePrompt"], TEXTS["MonthsPrompt"], TEXTS["NamePrompt"])
 PROMPTS = b"".join(PROMPT_LIST)
-# The worked example: six months of the Adult plan for Ann.
-WORKED_EXAMPLE_ENTRIES = (b"a", b"6", b"Ann")
-WORKED_EXAMPLE_INPUT = b"".join(entry + b"\n" for entry in WORKED_EXAMPLE_ENTRIES)
-WORKED_EXAMPLE_RESULT = b"Ann The Total Charge is $ 240.00\n"
+WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT = (
+    TEXTS["WorkedExampleInput"],
+    TEXTS["WorkedExampleResult"],
+)
+WORKED_EXAMPLE_ENTRIES = WORKED_EXAMPLE_INPUT.split()
 WORKED_EXAMPLE_OUTPUT = MENU + PROMPTS + WORKED_EXAMPLE_RESULT
-PAUSE_PROMPT = b"Press any key to continue . . . "
 # At a terminal, each entry shows with its line end after its prompt, as the README shows it.
 WORKED_EXAMPLE_AT_A_TERMINAL = (
     MENU
@@ -25,11 +29,21 @@ WORKED_EXAMPLE_AT_A_TERMINAL = (
     + WORKED_EXAMPLE_RESULT
     + PAUSE_PROMPT
 )
-# Typed at a terminal, each entry ends with Enter; the terminal shows each line end as CR LF.
+# Typed at a terminal, each entry ends with Enter.
 WORKED_EXAMPLE_TYPED = b"".join(entry + b"\r" for entry in WORKED_EXAMPLE_ENTRIES)
-RESULT_AND_PAUSE_AT_A_TERMINAL = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n") + PAUSE_PROMPT
 # Both Windows' and Wine's command interpreters start "pause" with this.
 INTERPRETER_PAUSE_PROMPT = b"Press any key to continue"
+
+
+def first_difference(came, due, context=24):
+    """Where two texts first differ, in one line: a little of each around it, and their
+    lengths (never the whole texts: a name may be long)."""
+    at = next((i for i, (a, b) in enumerate(zip(came, due)) if a != b), min(len(came), len(due)))
+    start, end = max(at - context, 0), at + context
+    return (
+        f"from byte {start}, came {came[start:end]!r} ({len(came)} bytes in all),"
+        f" due {due[start:end]!r} ({len(due)})"
+    )
 
 
 def platform_and_arguments(usage):

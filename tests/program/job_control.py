@@ -1,9 +1,9 @@
 """A job-control leader of the tests' own, as a shell is one: it leads a session, holds a
 pseudo-terminal as the session's controlling one, runs the program there as its foreground
-job, and can move it to the background without stopping it (as no shell does, nor pexpect,
-which the tests do without) and give the terminal to a job of its own, with settings of that
-job's and bytes typed for it. `play` plays events on the program, for the terminal test's
-scenes and the torture test.
+job, and can move it to the background without stopping it (as no shell does) and give the
+terminal to a job of its own, with settings of that job's and bytes typed for it. `play` plays
+events on the program at its pause, checking at every step what must hold, for the terminal
+test's scenes and the torture test.
 
 `in_a_session_of_its_own` runs a test's body as such a leader, in a child process: a process
 that leads a group, as one started by a shell does, cannot start a session.
@@ -15,13 +15,19 @@ import os
 import resource
 import select
 import signal
+import subprocess
+import tempfile
 import termios
 import time
 import traceback
 
-from expected_output import PAUSE_PROMPT, RESULT_AND_PAUSE_AT_A_TERMINAL, WORKED_EXAMPLE_TYPED
+from expected_output import PAUSE_PROMPT, WORKED_EXAMPLE_TYPED
 
 WAIT_SECONDS = 10
+# How long a program that waits (not running, not stopping) must show nothing new before a
+# text it has not shown is taken as never coming: its last output reaches the terminal's
+# master through a kernel worker.
+QUIET_SECONDS = 0.2
 # Signals the leader ignores, as a shell does: those of the keys typed for its own job, and
 # those that taking the terminal from the background raises.
 SHELL_IGNORES = (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU)
@@ -63,68 +69,104 @@ def in_a_session_of_its_own(body, *arguments):
     """Runs body(*arguments) in a child process that leads a new session; returns what it
     returned, a text (empty when all held), or the exception it raised, as a text. A child
     that ends without a report (killed, say) is a failure that says how it ended."""
-    reader, writer = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(reader)
-        try:
-            os.setsid()
-            outcome = body(*arguments)
-        except AssertionError as failure:  # what did not hold, as it says
-            outcome = str(failure)
-        except BaseException:  # everything else reaches the parent, where it came from
-            outcome = traceback.format_exc(limit=-2)
-        os.write(writer, b"reported:" + outcome.encode())
-        os._exit(0)
-    os.close(writer)
-    with open(reader, "rb") as report:
-        outcome = report.read().decode()
-    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-    if not outcome.startswith("reported:") or status != 0:
-        how = f"by signal {-status}" if status < 0 else f"with status {status}"
-        return f"the test's leader ended {how} before it reported ({outcome!r})"
-    return outcome.removeprefix("reported:")
+    return in_sessions_of_their_own([lambda: body(*arguments)])[0]
+
+
+def in_sessions_of_their_own(bodies, at_once=1):
+    """Runs each body as in_a_session_of_its_own does, `at_once` at a time; their outcomes."""
+    outcomes, running, waiting = [""] * len(bodies), {}, list(enumerate(bodies))
+    while waiting or running:
+        while waiting and len(running) < at_once:
+            index, body = waiting.pop(0)
+            reader, writer = os.pipe()
+            pid = os.fork()
+            if pid == 0:
+                os.close(reader)
+                try:
+                    os.setsid()
+                    outcome = body()
+                except AssertionError as failure:  # what did not hold, as it says
+                    outcome = str(failure)
+                except BaseException:  # everything else reaches the parent, where it came from
+                    outcome = traceback.format_exc(limit=-2)
+                os.write(writer, b"reported:" + outcome.encode())
+                os._exit(0)
+            os.close(writer)
+            running[reader] = (index, pid, b"")
+        for reader in select.select(list(running), [], [])[0]:
+            index, pid, report = running[reader]
+            more = os.read(reader, 65536)
+            running[reader] = (index, pid, report + more)
+            if more:
+                continue
+            del running[reader]
+            os.close(reader)
+            status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+            outcome = report.decode()
+            if not outcome.startswith("reported:") or status != 0:
+                how = f"by signal {-status}" if status < 0 else f"with status {status}"
+                outcome = f"the test's leader ended {how} before it reported ({outcome!r})"
+            outcomes[index] = outcome.removeprefix("reported:")
+    return outcomes
 
 
 class Leader:
-    """The session's leader; its terminal is `terminal`, and typing is writing to `keyboard`."""
+    """The session's leader; its terminal is `terminal`, and typing is writing to `keyboard`.
+    `sender`, under an emulator, a command that sends a signal by the program's own numbers
+    (PID NUMBER)."""
 
-    def __init__(self):
+    def __init__(self, sender=()):
         for number in SHELL_IGNORES:
             signal.signal(number, signal.SIG_IGN)
         self.keyboard, self.terminal = os.openpty()
         fcntl.ioctl(self.terminal, termios.TIOCSCTTY, 0)
         os.set_blocking(self.keyboard, False)
         self.settings_before = self.settings()
-        self.pid = self.status = self.other_group = None
-        self.shown = b""
+        self.sender = list(sender)
+        self.pid = self.status = self.other_group = self.output = None
+        self.shown, self.held_open = b"", []
 
-    def start(self, command, hooks=None, ignored=(), blocked=(), descriptors=3, **options):
-        """Starts the command as a job in the foreground, of its own group, or of the leader's
-        (`orphaned`: no shell could continue it), with the signals `ignored` ignored and
-        `blocked` blocked, its descriptors from 3 up to `descriptors` in use (or with
-        `no_descriptor_to_spare`, none to open past 0, 1 and 2), `hooks`
-        (CallHooks) holding each of its calls on the terminal, and `stdout` (a path, then
-        limited to `file_size` bytes) in the terminal's place."""
+    def start(self, command, hooks=None, **world):
+        """Starts the command as a job in the foreground, in a world (become_the_job's)."""
         self.shown, self.status = b"", None
+        if world.get("stdout"):
+            self.output = tempfile.NamedTemporaryFile()
+        stdin = world.pop("stdin", None)
+        if stdin in ("another terminal", "another terminal's master"):
+            other_master, other_terminal = os.openpty()
+            self.held_open = [other_master, other_terminal]
+            typed_at = other_master if stdin == "another terminal" else other_terminal
+            os.write(typed_at, WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
+            stdin = other_terminal if stdin == "another terminal" else other_master
+        elif stdin == "not a terminal":
+            stdin = os.open(os.devnull, os.O_RDONLY)
+            self.held_open = [stdin]
         pid = os.fork()
         if pid == 0:
             try:
-                self.become_the_job(command, hooks, ignored, blocked, descriptors, options)
+                self.become_the_job(command, hooks, stdin, **world)
             finally:  # what could not be done shows on the terminal, and the job ends
                 traceback.print_exc()
                 os._exit(127)
         if hooks:
             hooks.job_started()
         self.pid = pid
-        if not options.get("orphaned"):
+        if not (world.get("orphaned") or world.get("setsid")):
             with contextlib.suppress(OSError):  # the child may be first
                 os.setpgid(pid, pid)
             self.give_terminal()
 
-    def become_the_job(self, command, hooks, ignored, blocked, descriptors, options):
-        """In the job's process: all that start() says, then the command."""
-        if not options.get("orphaned"):
+    def become_the_job(self, command, hooks, stdin, ignored=(), blocked=(), **world):
+        """In the job's process: a group of its own (or the leader's, `orphaned`: no shell
+        could continue it; or a session of its own, `setsid`), the signals `ignored` ignored
+        and `blocked` blocked, descriptors from 3 up to `descriptors` in use (or
+        `no_descriptor_to_spare` past 0, 1 and 2), `hooks` (CallHooks) holding each of its
+        calls on the terminal, standard input the terminal, or `stdin` (a descriptor, or "its
+        terminal's master"), and standard output the terminal, or with `stdout` a file
+        (limited to `file_size` bytes); then the command."""
+        if world.get("setsid"):
+            os.setsid()
+        elif not world.get("orphaned"):
             os.setpgid(0, 0)
             os.tcsetpgrp(self.terminal, os.getpid())
         for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
@@ -135,13 +177,16 @@ class Leader:
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         for descriptor in (0, 1, 2):
             os.dup2(self.terminal, descriptor)
-        if "stdout" in options:
-            os.dup2(os.open(options["stdout"], os.O_WRONLY), 1)
-            limit = options.get("file_size", resource.RLIM_INFINITY)
+        if stdin is not None:
+            os.dup2(self.keyboard if stdin == "its terminal's master" else stdin, 0)
+        if self.output:
+            os.dup2(os.open(self.output.name, os.O_WRONLY), 1)
+            limit = world.get("file_size", resource.RLIM_INFINITY)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
         kept = hooks.ends_for_the_job if hooks else ()
+        descriptors = world.get("descriptors", 3)
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-        soft = 3 if options.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
+        soft = 3 if world.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
         resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
         for descriptor in set(range(3, descriptors)) - set(kept):
             os.dup2(0, descriptor)
@@ -167,9 +212,14 @@ class Leader:
         return self.shown
 
     def wait_to_see(self, text, count=1):
-        deadline = time.monotonic() + WAIT_SECONDS
+        """Waits until the terminal has shown `text` `count` times; fails at once where the
+        program waits (or has stopped or ended) and has shown nothing new for a while."""
+        deadline, quiet_since, shown = time.monotonic() + WAIT_SECONDS, None, None
         while self.read(0.01).count(text) < count:
-            if time.monotonic() > deadline:
+            now = time.monotonic()
+            if self.shown != shown or process_state(self.pid) in ("R", "D"):
+                quiet_since, shown = now, self.shown
+            if now - quiet_since > QUIET_SECONDS or now > deadline:
                 raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
 
     def settings(self):
@@ -229,9 +279,13 @@ class Leader:
         with contextlib.suppress(OSError):  # a job that has ended has no group
             os.tcsetpgrp(self.terminal, self.pid)
 
-    def signal(self, number):
-        with contextlib.suppress(ProcessLookupError):
-            os.kill(self.pid, number)
+    def signal(self, number, by_number=False):
+        """Sends the signal: by the host's number, or by the program's own through `sender`."""
+        if by_number and self.sender:
+            subprocess.run(self.sender + [str(self.pid), str(number)], check=False)
+        else:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(self.pid, number)
 
     def ended(self):
         """Whether the job has ended; `status` is then its exit status, or minus its signal."""
@@ -247,7 +301,9 @@ class Leader:
             if pid and not (pid == self.pid and self.ended()):
                 os.kill(pid, signal.SIGKILL)
                 os.waitpid(pid, 0)
-        self.other_group = None
+        for descriptor in self.held_open:
+            os.close(descriptor)
+        self.other_group, self.held_open = None, []
         if self.keyboard is None:
             return  # hung up: no terminal left to put back
         self.hold_terminal()
@@ -317,106 +373,147 @@ def pause_for(seconds):
 
 
 def play(leader, events, hooks=None):
-    """Plays (event, delay) pairs on the program at its pause; returns what did not hold, or
-    ''. The events: a key typed (TYPED's), a signal sent (SIGTSTP, say), "bg" (the terminal
-    taken from it without a stop; "bg, continued" with a continue, as bash's bg), "other job"
-    (the terminal set and typed in by another job, whose settings and bytes must stay), "fg"
-    (back, with a continue), "settled" (not running), "stopped" (the terminal put back, where
-    it holds it), "shell's settings" (line mode again, as a shell makes it while its job is
-    stopped), "prompted N" (N prompts shown, in key mode), "unprompted", "at CALL [N]" (until
-    the N-th CALL is due, or "at any" call; "...or a stop" where it may stop first), "free"
-    (every call let go), "waiting for a key", and last "ends by SIGNAL|0" or "KEY until
-    ended" (typed whenever key mode shows, as a continue may take the terminal again)."""
-    other, holds = None, True
-    for name, delay in events:  # all of them, the program ended or not
-        words = name.split()
-        if name in TYPED:
-            leader.type(TYPED[name])
-        elif name.startswith("SIG"):
-            leader.signal(getattr(signal, name))
-        elif name.startswith("bg"):
-            leader.hold_terminal(for_another_group=name.endswith("another group"))
-            holds = False
-            if name.endswith("continued"):
-                leader.signal(signal.SIGCONT)
-        elif name == "other job":
-            other = leader.settings()
-            other[0] &= ~termios.ICRNL
-            other[3] &= ~(termios.ICANON | termios.ECHO)
-            other[6][termios.VMIN] = 3
-            termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
-            termios.tcflush(leader.terminal, termios.TCIFLUSH)
-            leader.type(FOR_THE_OTHER_JOB)
-            wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
-        elif name == "fg" or name.startswith("ends by"):
-            if other and leader.settings() != other:
-                return "the other job's settings were changed"
-            if other and leader.unread() != len(FOR_THE_OTHER_JOB):
-                return "a byte typed for the other job was read"
-            if name != "fg":
-                return ended_by(leader, 0 if words[2] == "0" else -getattr(signal, words[2]), other)
-            if other:
-                leader.put_back()
-            other, holds = None, True
-            leader.give_terminal()
-            leader.signal(signal.SIGCONT)
-        elif name == "hung up":  # its master closed: a hang-up, and never a key
-            leader.hang_up()
-            wait_until(leader.ended, "ended once hung up")
-            return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
-        elif name == "settled":
-            wait_until(lambda: process_state(leader.pid) != "R", "settled")
-        elif name == "stopped":
-            wait_until(lambda: process_state(leader.pid) == "T", "stopped")
-            if holds and leader.settings() != leader.settings_before:
-                return "stopped, the terminal not put back"
-        elif name == "shell's settings":
-            termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
-        elif words[0] == "prompted":
-            leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
-            wait_until(lambda: key_mode(leader.settings()), "in key mode")
-            if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
-                return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
-        elif name == "unprompted" and PAUSE_PROMPT in leader.read():
-            return "prompted from the background"
-        elif words[0] == "at":
-            count = int(words[2]) if words[2:3] and words[2].isdigit() else 1
-            due = hooks.until(None if words[1] == "any" else words[1], leader, count)
-            if not due and not name.endswith("or a stop"):
-                return f"stopped or ended before {words[1]} was due"
-        elif name == "free":
-            hooks.free()
-        elif name == "waiting for a key":
-            hooks.until("pselect", leader, count=2)
-            hooks.go(leader)
-            leader.wait_to_see(PAUSE_PROMPT)  # a signal key drops what was not shown yet
-        elif name == "still waiting":
-            time.sleep(0.5)
-            if leader.ended() or leader.unread():
-                return f"ended ({leader.status}), or {leader.unread()} typed bytes left unread"
-        elif name == "held key":  # repeating every 20 ms, as a keyboard repeats it
-            first_at = time.monotonic()
-            while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
-                leader.type(b"k")
-                time.sleep(0.02)
-            took = time.monotonic() - first_at
-            if took > 0.5 or leader.status != 0:
-                return f"a held key ended it with {leader.status} after {took:.1f} s"
-        elif name.endswith("until ended"):
-            return end_with_a_key(leader, TYPED[words[0]])
+    """Plays (event, delay) pairs on the program at its pause, and checks after each what must
+    hold at every step (`broken`); returns what did not hold, or ''. The events: a key typed
+    (TYPED's), a signal sent (SIGTSTP, say, or "signal N" by the program's own number), "bg"
+    (the terminal taken from it without a stop; "bg, continued" with a continue, as bash's
+    bg; "bg, another group" for a group of the leader's), "other job" (the terminal set and
+    typed in by another job, whose settings and bytes must stay), "fg" (back, with a
+    continue), "settled" (not running), "stopped", "shell's settings" (line mode again, as a
+    shell makes it while its job is stopped), "in key mode", "prompted N" (N prompts shown,
+    in key mode), "unprompted", "at CALL [N]" (until the N-th CALL is due, or "at any" call;
+    "...or a stop" where it may stop first), "free" (every call let go), "waiting for a key"
+    (its prompt shown, the wait for a key let go), "nothing typed left",
+    "hung up" (its terminal's master closed), and "ends by SIGNAL|0", "ends at once" (0,
+    never prompted) or "KEY until ended" (typed whenever key mode shows), after which only
+    "the file holds the prompt" (standard output a file) may come."""
+    state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
+    for name, delay in events + [("", 0)]:  # all of them, the program ended or not
+        failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
+        if failure:
+            return f"{failure} (at {name or 'the end'!r})"
         leader.read()
         pause_for(delay)
     return "" if leader.ended() else "still running after the last event"
 
 
-def ended_by(leader, status, other):
-    """Waits for the program to end; what did not hold of it, or ''."""
+def play_one(leader, name, hooks, state):
+    words = name.split()
+    if name in TYPED:
+        leader.type(TYPED[name])
+    elif name.startswith("SIG"):
+        leader.signal(getattr(signal, name))
+        if name in ("SIGSTOP", "SIGCONT"):  # a stop that no program can see
+            state["unseen stop"] = name == "SIGSTOP"
+        state["ran"] = state["ran"] and name != "SIGCONT"
+    elif words[0] == "signal":
+        leader.signal(int(words[1]), by_number=True)
+    elif name.startswith("bg"):
+        leader.hold_terminal(for_another_group=name.endswith("another group"))
+        state["holds"] = False
+        if name.endswith("continued"):
+            leader.signal(signal.SIGCONT)
+            state["ran"] = False
+    elif name == "other job":
+        other = state["other"] = leader.settings()
+        other[0] &= ~termios.ICRNL
+        other[3] &= ~(termios.ICANON | termios.ECHO)
+        other[6][termios.VMIN] = 3
+        termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
+        termios.tcflush(leader.terminal, termios.TCIFLUSH)
+        leader.type(FOR_THE_OTHER_JOB)
+        wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
+    elif name == "fg":
+        if state["other"]:
+            leader.put_back()
+        state.update({"other": None, "holds": True, "unseen stop": False, "ran": False})
+        leader.give_terminal()
+        leader.signal(signal.SIGCONT)
+    elif name == "settled":
+        wait_until(lambda: process_state(leader.pid) != "R", "settled")
+    elif name == "stopped":
+        wait_until(lambda: process_state(leader.pid) == "T", "stopped")
+    elif name == "shell's settings":
+        termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
+    elif name == "in key mode":
+        wait_until(lambda: key_mode(leader.settings()), "in key mode")
+    elif words[0] == "prompted":
+        leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
+        wait_until(lambda: key_mode(leader.settings()), "in key mode")
+        if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
+            return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
+    elif name == "unprompted" and PAUSE_PROMPT in leader.read():
+        return "prompted from the background"
+    elif words[0] == "at":
+        count = int(words[2]) if words[2:3] and words[2].isdigit() else 1
+        due = hooks.until(None if words[1] == "any" else words[1], leader, count)
+        if not due and not name.endswith("or a stop"):
+            return f"stopped or ended before {words[1]} was due"
+    elif name == "free":
+        hooks.free()
+    elif name == "waiting for a key":
+        hooks.until("pselect", leader, count=2)
+        hooks.go(leader)
+        leader.wait_to_see(PAUSE_PROMPT)
+    elif name == "nothing typed left" and leader.unread():
+        return f"{leader.unread()} bytes typed before the prompt left to be read"
+    elif name == "hung up":
+        leader.hang_up()
+        wait_until(leader.ended, "ended once hung up")
+        return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
+    elif name == "held key":  # repeating every 20 ms, as a keyboard repeats it
+        first_at = time.monotonic()
+        while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
+            leader.type(b"k")
+            time.sleep(0.02)
+        took = time.monotonic() - first_at
+        if took > 0.5 or leader.status != 0:
+            return f"a held key ended it with {leader.status} after {took:.1f} s"
+    elif words[0] == "ends":
+        status = 0 if words[-1] in ("0", "once") else -int(getattr(signal, words[-1], words[-1]))
+        return ended_by(leader, status, state["other"], words[-1] == "once")
+    elif name.endswith("until ended"):
+        return end_with_a_key(leader, TYPED[words[0]])
+    elif name == "the file holds the prompt":
+        leader.output.seek(0)
+        written = leader.output.read()
+        if not written.endswith(PAUSE_PROMPT + b"\n"):
+            return f"the file ends with {written[-60:]!r}, not the prompt and a line end"
+    return None
+
+
+def broken(leader, state):
+    """What must hold at every step, or ''. While the other job holds the terminal, its
+    settings stay its own, and what was typed for it unread. Stopped while its job holds the
+    terminal (but by SIGSTOP), the program has put the terminal back, once it has been seen
+    waiting since its last continue: a stop that comes as it is continued, before it runs
+    again, stops it as it was (the manual's NOTES)."""
+    if leader.ended() or leader.keyboard is None:
+        return ""
+    if state["other"] and leader.settings() != state["other"]:
+        return "the other job's settings were changed"
+    if state["other"] and leader.unread() != len(FOR_THE_OTHER_JOB):
+        return "a byte typed for the other job was read"
+    process = process_state(leader.pid)
+    state["ran"] = state["ran"] or process == "S"
+    if state["holds"] and state["ran"] and not (state["other"] or state["unseen stop"]):
+        if process == "T" and leader.settings() != leader.settings_before:
+            return "stopped, the terminal not put back"
+    return ""
+
+
+def ended_by(leader, status, other, at_once=False):
+    """Waits for the program to end; what did not hold of it, or ''. Under an emulator, which
+    ends itself by the host's signal, any signal stands for the program's."""
     wait_until(leader.ended, f"ended, by {status}")
     due = other or leader.settings_before
-    if leader.status != status or leader.settings() != due:
+    by_a_signal = status < 0 and leader.sender and leader.status < 0  # the emulator's
+    if (leader.status != status and not by_a_signal) or leader.settings() != due:
         return f"ended with {leader.status}, not {status}; the settings {leader.settings()}"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
+    if at_once and PAUSE_PROMPT in leader.read():
+        return "it prompted, and waited"
     return ""
 
 
@@ -432,7 +529,7 @@ def end_with_a_key(leader, key):
             return f"never ended: state {state}, {'key' if mode else 'line'} mode"
         if key_mode(leader.settings()):
             leader.type(key)
-        leader.read(0.05)
+        leader.read(0.005)
     if leader.status not in (0, -signal.SIGINT if key == TYPED["Ctrl-C"] else 0):
         return f"ended with {leader.status}"
     if leader.settings() != leader.settings_before:
@@ -440,24 +537,22 @@ def end_with_a_key(leader, key):
     return ""
 
 
-def scene(command, events, hooks=None, tostop=False, typed=b"", waits=True, **world):
-    """Starts the program as a job with the world's options (Leader.start's), answers its
-    dialogue (`typed` after it), waits for its pause (but where hooks hold it, or it `waits`
-    not), and plays the events; returns what did not hold, or ''."""
-    leader = Leader()
+def scene(command, events, hooks=None, tostop=False, typed=b"", sender=(), **world):
+    """Starts the program as a job in the world (Leader.start's), answers its dialogue at the
+    terminal (`typed` after it), and plays the events; returns what did not hold, or ''."""
+    leader = Leader(sender)
     if tostop:
         leader.settings_before = leader.set_flags(termios.TOSTOP)
     leader.start(command, hooks=hooks, **world)
     try:
-        leader.type(WORKED_EXAMPLE_TYPED + typed)
-        if waits and not hooks:
-            leader.wait_to_see(RESULT_AND_PAUSE_AT_A_TERMINAL)
-            wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
-        return play(leader, [(event, 0) for event in events], hooks)
-    except AssertionError as failure:  # a wait that ran out: what the screen showed last
-        shown = (
-            "" if "showed last" in str(failure) else f"; it showed last {leader.read()[-120:]!r}"
-        )
-        return f"{failure}{shown}"
+        try:
+            if world.get("stdin") is None:
+                leader.type(WORKED_EXAMPLE_TYPED + typed)
+            failure = play(leader, [(event, 0) for event in events], hooks)
+        except AssertionError as ran_out:  # a wait
+            failure = str(ran_out)
+        if failure and "showed last" not in failure:
+            failure += f"; it showed last {leader.read()[-120:]!r}"
+        return failure
     finally:
         leader.end()

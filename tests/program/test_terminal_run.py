@@ -1,19 +1,21 @@
 #!/usr/bin/env python3
 """The built program at a real pseudo-terminal, as the job of a leader of the test's own
-(job_control.py): the worked example first (a changed output stops the run there), then scenes
-of keys, signals and job control at the pause, its terminal put back each time; and, with
---hooked, scenes of the program with hooks at its calls on the terminal, which act as a call
-is due. With --windows, the Windows program as a person at a console meets it: in a console of
-the command interpreter's (under Wine, which draws it on the terminal), and its pause.
-Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] COMMAND... (COMMAND may start
-with an emulator)
+(job_control.py): a row per promise of the manual's NOTES. The worked example first (a changed
+dialogue stops the run there), then scenes of keys, signals and job control at the pause; with
+--signals, every signal that ends a process on the program's processor (the program SIGNALS
+lists them, and sends them under an emulator); with --hooked, scenes of the program with hooks
+at its calls on the terminal, which act as a call is due. With --windows, the Windows program
+as a person at a console meets it: in a console of the command interpreter's (under Wine,
+which draws it on the terminal), and its pause.
+Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] [--signals SIGNALS] COMMAND...
+(COMMAND may start with an emulator)
 """
 import os
 import re
 import signal
 import struct
+import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -25,18 +27,29 @@ from expected_output import (
     WORKED_EXAMPLE_ENTRIES,
     WORKED_EXAMPLE_OUTPUT,
     WORKED_EXAMPLE_RESULT,
+    first_difference,
     platform_and_arguments,
 )
-from job_control import CallHooks, Leader, in_a_session_of_its_own, key_mode, scene, wait_until
+from job_control import (
+    CallHooks,
+    Leader,
+    in_a_session_of_its_own,
+    in_sessions_of_their_own,
+    key_mode,
+    scene,
+    wait_until,
+)
 
 ON_WINDOWS, COMMAND = platform_and_arguments(__doc__)
-HOOKED = None
-if COMMAND[:1] == ["--hooked"]:
-    HOOKED, COMMAND = COMMAND[1], COMMAND[2:]
-# qemu-user stops a process for SIGTSTP with SIGSTOP, even where the kernel
-# would not stop it (a group no shell could continue), and opens descriptors of
-# its own: those scenes are the native build's.
-UNDER_QEMU = "qemu" in os.path.basename(COMMAND[0])
+OPTIONS = {}
+while COMMAND[0] in ("--hooked", "--signals"):
+    OPTIONS[COMMAND[0]], COMMAND = COMMAND[1], COMMAND[2:]
+EMULATOR = COMMAND[:-1]
+# The program takes bytes that follow a key's first byte this closely as the rest of that key
+# (its own window is longer), and puts the terminal back this soon after that first byte.
+SAME_KEY_SECONDS, KEY_AT_ONCE_SECONDS, SPLIT_KEY_ATTEMPTS = 0.025, 0.25, 10
+# Scenes played at once, each in a session of its own: they wait on what the program shows.
+SCENES_AT_ONCE = 4
 
 
 def statically_linked(path):
@@ -51,16 +64,6 @@ def statically_linked(path):
     return 3 not in kinds  # PT_INTERP
 
 
-STATIC = not (ON_WINDOWS or UNDER_QEMU) and statically_linked(COMMAND[-1])
-DIALOGUE = [(prompt, entry + b"\r") for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES)]
-# The program takes bytes that follow a key's first byte this closely as the
-# rest of that key (its own window is longer).
-SAME_KEY_SECONDS = 0.025
-# A key ends the pause at once: the terminal is put back this soon after its first byte is read.
-KEY_AT_ONCE_SECONDS = 0.25
-SPLIT_KEY_ATTEMPTS = 10
-
-
 def ignored_or_blocked(number, events):
     """The scene again with the signal ignored from the start, and again with it blocked."""
     name = signal.Signals(number).name
@@ -70,38 +73,59 @@ def ignored_or_blocked(number, events):
     ]
 
 
-# Each scene: what it shows, the world it begins in (job_control.scene's), and its events
+# Each scene: the promise it checks, the world it begins in (Leader.start's), and its events
 # (job_control.play's).
+EXITS = ["ends at once"]
+KEY = ["prompted 1", "key until ended"]
 STOPPED_AND_CONTINUED = ["prompted 1", "SIGSTOP", "settled", "shell's settings", "SIGCONT"]
 STOPPED_AND_CONTINUED += ["prompted 2", "key until ended"]
+EACH_STOP = (
+    ["prompted 1"]
+    + [
+        event
+        for stop, count in (("Ctrl-Z", 2), ("SIGTTIN", 3), ("SIGTTOU", 4))
+        for event in (stop, "stopped", "SIGCONT", f"prompted {count}")
+    ]
+    + ["key until ended"]
+)
 SCENES = [
+    ("standard input not a terminal: it exits at once", {"stdin": "not a terminal"}, EXITS),
+    ("a terminal of another session, as under setsid: at once", {"setsid": True}, EXITS),
+    ("a terminal not its own: at once", {"stdin": "another terminal"}, EXITS),
+    ("its terminal's controlling side: at once", {"stdin": "its terminal's master"}, EXITS),
+    ("another's controlling side: at once", {"stdin": "another terminal's master"}, EXITS),
+    ("it waits with no descriptor to spare", {"no_descriptor_to_spare": True}, KEY),
+    ("it waits with descriptors past 1024 in use", {"descriptors": 1030}, KEY),
+    (
+        "standard output a file: the prompt goes there, and it waits for a key",
+        {"stdout": True},
+        ["in key mode", "key until ended", "the file holds the prompt"],
+    ),
+    (
+        "a signal that the prompt's write raises ends it by that signal",
+        {"stdout": True, "file_size": len(WORKED_EXAMPLE_OUTPUT)},
+        ["ends by SIGXFSZ"],
+    ),
     ("Ctrl-C ends it by SIGINT", {}, ["prompted 1", "Ctrl-C", "ends by SIGINT"]),
     ("Ctrl-\\ ends it by SIGQUIT", {}, ["prompted 1", "Ctrl-\\", "ends by SIGQUIT"]),
-    ("a fault signal sent ends it by it", {}, ["prompted 1", "SIGSEGV", "ends by SIGSEGV"]),
     (
         "keys typed while it is stopped never reach the shell when a signal ends it",
         {},
         ["prompted 1", "SIGSTOP", "abc", "SIGTERM", "SIGCONT", "ends by SIGTERM"],
     ),
-    ("continued after SIGSTOP, it takes the terminal again", {}, STOPPED_AND_CONTINUED),
-    *ignored_or_blocked(signal.SIGCONT, STOPPED_AND_CONTINUED),
-    (
-        "a stop in a group no shell could continue takes the terminal again at once",
-        {"orphaned": True},
-        ["prompted 1", "Ctrl-Z", "prompted 2", "SIGTTIN", "prompted 3", "SIGTTOU", "prompted 4"]
-        + ["key until ended"],
-    ),
     ("a held key ends it at once", {}, ["prompted 1", "held key"]),
     (
-        "with no descriptor to spare, it waits all the same",
-        {"no_descriptor_to_spare": True},
-        ["prompted 1", "key until ended"],
+        "hung up, SIGHUP ignored, it ends with 1",
+        {"ignored": [signal.SIGHUP]},
+        ["prompted 1"] + ["hung up"],
     ),
-    ("hung up, SIGHUP ignored, it ends", {"ignored": [signal.SIGHUP]}, ["prompted 1", "hung up"]),
+    ("each stop, Ctrl-Z, SIGTTIN or SIGTTOU, puts the terminal back", {}, EACH_STOP),
+    ("continued, however it was stopped, it takes the terminal again", {}, STOPPED_AND_CONTINUED),
+    *ignored_or_blocked(signal.SIGCONT, STOPPED_AND_CONTINUED),
     (
-        "neither a key typed ahead nor an ignored interrupt ends it",
-        {"typed": b"X", "ignored": [signal.SIGINT]},
-        ["prompted 1", "still waiting", "Ctrl-C", "still waiting", "key until ended"],
+        "in a group no shell could continue, a stop puts the terminal back, and it takes it again",
+        {"orphaned": True},
+        ["prompted 1", "Ctrl-Z", "prompted 2", "SIGTTIN", "prompted 3", "key until ended"],
     ),
 ]
 BROUGHT_BACK = ["fg", "prompted 1", "key until ended"]
@@ -110,6 +134,11 @@ READ_IN_THE_BACKGROUND += ["key until ended"]
 BEGUN_IN_THE_BACKGROUND = ["at any", "bg", "other job", "free", "stopped"] + BROUGHT_BACK
 HELD_OUTPUT = ["at pselect", "Ctrl-S", "free", "settled"]
 HOOKED_SCENES = [
+    (
+        "what was typed before its prompt is dropped; an ignored interrupt stays ignored",
+        {"typed": b"X", "ignored": [signal.SIGINT]},
+        ["at pselect 2", "nothing typed left", "free", "Ctrl-C", "key until ended"],
+    ),
     (
         "begun in the background, it stops before it reads or sets the terminal",
         {},
@@ -156,12 +185,6 @@ HOOKED_SCENES = [
         ["waiting for a key", "Ctrl-Z", "at sigpending", "SIGCONT", "free", "key until ended"],
     ),
     (
-        "each stop puts the terminal back, each continue takes it again",
-        {},
-        ["free", "prompted 1", "Ctrl-Z", "stopped", "SIGCONT", "prompted 2", "Ctrl-Z"]
-        + ["stopped", "SIGCONT", "key until ended"],
-    ),
-    (
         "a stop just after the key stops it once the terminal is put back; continued, it ends",
         {},
         ["waiting for a key", "key", "at tcsetattr", "Ctrl-Z", "free", "stopped", "SIGCONT"]
@@ -201,6 +224,19 @@ def in_its_session(test, body):
         test.fail(outcome)
 
 
+def play_scenes(test, scenes):
+    """Plays each (what, command, events, world) scene in a session of its own, a few at a
+    time, and fails with the first, in order, that did not hold."""
+    bodies = [
+        lambda c=command, e=events, w=world: scene(c, e, **w)
+        for _, command, events, world in scenes
+    ]
+    for (what, *_), outcome in zip(scenes, in_sessions_of_their_own(bodies, SCENES_AT_ONCE)):
+        with test.subTest(what):
+            if outcome:
+                test.fail(outcome)
+
+
 @unittest.skipUnless(ON_WINDOWS, "the Windows program's own console")
 class WindowsConsole(unittest.TestCase):
     def test_prompts_show_before_each_read_and_the_interpreters_pause_takes_a_key(self):
@@ -210,20 +246,20 @@ class WindowsConsole(unittest.TestCase):
         def meet_it():
             os.environ["TERM"] = "xterm"
             leader = Leader()
-            leader.start(["/bin/sh", "-c", '"$@"', "sh", *COMMAND[:-1], "cmd", "/c", COMMAND[-1]])
+            leader.start(["/bin/sh", "-c", '"$@"', "sh", *EMULATOR, "cmd", "/c", COMMAND[-1]])
             try:
-                for prompt, entry in DIALOGUE:
+                for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES):
                     wait_until(lambda: prompt in wine_screen(leader.read(0.01)), f"shown {prompt}")
                     # Wine's console takes the terminal over when the first read begins; a
                     # key typed before that would be the terminal's own.
                     wait_until(lambda: key_mode(leader.settings()), "in key mode")
-                    leader.type(entry)
+                    leader.type(entry + b"\r")
                 shown = WORKED_EXAMPLE_RESULT + INTERPRETER_PAUSE_PROMPT
                 wait_until(lambda: shown in wine_screen(leader.read(0.01)), f"shown {shown}")
                 # Wine says "Press any key to continue...", Windows "...continue . . . ".
                 if not re.search(rb"continue( \. \. \.|\.\.\.) ", wine_screen(leader.read())):
                     return f"no pause prompt: {wine_screen(leader.shown)[-100:]!r}"
-                time.sleep(0.5)
+                time.sleep(0.5)  # nothing of Wine's tells that its pause waits
                 if leader.ended():
                     return "the pause did not wait for a key"
                 leader.type(b"k")
@@ -238,22 +274,22 @@ class WindowsConsole(unittest.TestCase):
 @unittest.skipIf(ON_WINDOWS, "the stand-in for pause on POSIX systems")
 class AtATerminal(unittest.TestCase):
     def test_the_worked_example_shows_as_the_readme_gives_it_and_one_whole_key_ends_it(self):
-        # The arrow key's bytes in two writes, the first read alone: the rest
-        # must be taken as part of the same key, and the terminal put back at
-        # once after. Until an attempt delivers the rest in time, and sees the
-        # terminal put back in time, what happens to it proves nothing.
+        # The arrow key's bytes in two writes, the first read alone: the rest must be taken
+        # as part of the same key, and the terminal put back at once after. Until an attempt
+        # delivers the rest in time, and sees the terminal put back in time, what happens to
+        # it proves nothing.
         def one_try(leader):
             leader.start(COMMAND)
-            for prompt, entry in DIALOGUE:
+            for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES):
                 leader.wait_to_see(prompt)  # each prompt on screen before its read waits
-                leader.type(entry)
+                leader.type(entry + b"\r")
             leader.wait_to_see(PAUSE_PROMPT)
             screen = leader.read().replace(b"\r\n", b"\n")
             if screen != WORKED_EXAMPLE_AT_A_TERMINAL:
-                return f"showed {screen!r}, not {WORKED_EXAMPLE_AT_A_TERMINAL!r}"
-            time.sleep(0.5)
-            if leader.ended() or not key_mode(leader.settings()):
-                return "the pause did not wait for a key in key mode"
+                return "the worked example at a terminal: " + first_difference(
+                    screen, WORKED_EXAMPLE_AT_A_TERMINAL
+                )
+            wait_until(lambda: key_mode(leader.settings()), "in key mode at the pause")
             leader.type(b"\x1b")
             wait_until(lambda: leader.unread() == 0, "the key's first byte read")
             read_at = time.monotonic()
@@ -286,32 +322,54 @@ class AtATerminal(unittest.TestCase):
 
         in_its_session(self, tries)
 
-    def test_a_write_of_the_prompt_that_raises_a_signal_ends_the_run_by_it(self):
-        # Standard output a file at its size limit: the prompt's write raises SIGXFSZ.
-        with tempfile.NamedTemporaryFile() as output:
-            world = {"stdout": output.name, "file_size": len(WORKED_EXAMPLE_OUTPUT)}
-            in_its_session(self, lambda: scene(COMMAND, ["ends by SIGXFSZ"], waits=False, **world))
-
     def test_scenes(self):
-        for what, world, events in SCENES:
-            if (
-                world.get("orphaned")
-                and UNDER_QEMU
-                or (world.get("no_descriptor_to_spare") and not STATIC)
-            ):
-                continue  # a skip would end the loop (failfast)
-            with self.subTest(what):
-                in_its_session(self, lambda: scene(COMMAND, events, **world))
+        under_qemu, static = bool(EMULATOR), statically_linked(COMMAND[-1])
+        # qemu-user stops a group no shell could continue, as the kernel does not; and a
+        # program's loader, or qemu, opens descriptors of its own.
+        play_scenes(
+            self,
+            [
+                (what, COMMAND, events, world)
+                for what, world, events in SCENES
+                if not (world.get("orphaned") and under_qemu)
+                and not (world.get("no_descriptor_to_spare") and (under_qemu or not static))
+            ],
+        )
+
+    @unittest.skipUnless("--signals" in OPTIONS, "no program that lists the signals")
+    def test_every_signal_that_ends_a_process_ends_it_by_it_with_the_terminal_put_back(self):
+        signals = [*EMULATOR, OPTIONS["--signals"]]
+        listed = subprocess.run(signals, capture_output=True, text=True, check=True).stdout
+        # qemu-user takes the hardware faults for its own emulation: one sent by kill now
+        # and then ends the process inside qemu. The native build checks them.
+        play_scenes(
+            self,
+            [
+                (
+                    f"signal {number}",
+                    COMMAND,
+                    ["prompted 1", f"signal {number}", f"ends by {number}"],
+                    {"sender": signals if EMULATOR else ()},
+                )
+                for number, *fault in (line.split() for line in listed.splitlines())
+                if not (fault and EMULATOR)
+            ],
+        )
 
 
-@unittest.skipIf(ON_WINDOWS or not HOOKED, "the program with hooks, built natively on POSIX")
+@unittest.skipIf(ON_WINDOWS or "--hooked" not in OPTIONS, "the program with hooks, natively")
 class AtEachCallOnTheTerminal(unittest.TestCase):
     """Scenes in which the test acts as a call on the terminal is due, each held till then."""
 
     def test_scenes(self):
-        for what, world, events in HOOKED_SCENES:
-            with self.subTest(what):
-                in_its_session(self, lambda: scene([HOOKED], events, hooks=CallHooks(), **world))
+        hooked = [OPTIONS["--hooked"]]
+        play_scenes(
+            self,
+            [
+                (what, hooked, events, dict(world, hooks=CallHooks()))
+                for what, world, events in HOOKED_SCENES
+            ],
+        )
 
 
 def load_tests(loader, tests, pattern):
