@@ -2,7 +2,6 @@
 # then runs on any system of its kind with nothing installed beside it, and
 # starts without the dynamic loader's work.
 include(CheckLinkerFlag)
-include(CheckPIESupported)
 
 set(membership_static_default ON)
 if(APPLE)
@@ -24,11 +23,10 @@ function(membership_link_statically target)
         # users, groups or hosts (NSS), loads a library (dlopen), converts a
         # character set (iconv) or uses a locale other than "C", the parts of
         # glibc that would load shared objects at run time.
-        check_pie_supported(LANGUAGES CXX)
         set(CMAKE_REQUIRED_FLAGS -fPIE)
         check_linker_flag(CXX -static-pie MEMBERSHIP_LINKER_TAKES_STATIC_PIE)
         unset(CMAKE_REQUIRED_FLAGS)
-        if(CMAKE_CXX_LINK_PIE_SUPPORTED AND MEMBERSHIP_LINKER_TAKES_STATIC_PIE)
+        if(MEMBERSHIP_LINKER_TAKES_STATIC_PIE)
             # -fPIE by hand: POSITION_INDEPENDENT_CODE would append -pie to the
             # link, and the last of -pie and -static-pie is the one that counts.
             target_compile_options(${target} PRIVATE -fPIE)
