@@ -1,12 +1,11 @@
 """A job-control leader of the tests' own, as a shell is one: it leads a session, holds a
 pseudo-terminal as the session's controlling one, runs the program there as its foreground
 job, and can move it to the background without stopping it (as no shell does) and give the
-terminal to a job of its own, with settings of that job's and bytes typed for it. `play` plays
-events on the program at its pause, checking at every step what must hold, for the terminal
-test's scenes and the torture test.
-
-`in_a_session_of_its_own` runs a test's body as such a leader, in a child process: a process
-that leads a group, as one started by a shell does, cannot start a session.
+terminal to a job of its own, with settings and typed bytes of that job's. `play` plays events
+on the program at its pause, checking at every step what must hold, for the terminal test's
+scenes and the torture test. `in_sessions_of_their_own` runs a test's bodies as such leaders,
+each in a child process: a process that leads a group, as a shell's child does, cannot start a
+session.
 """
 import array
 import contextlib
@@ -24,9 +23,8 @@ import traceback
 from expected_output import PAUSE_PROMPT, WORKED_EXAMPLE_TYPED
 
 WAIT_SECONDS = 10
-# How long a program that waits (not running, not stopping) must show nothing new before a
-# text it has not shown is taken as never coming: its last output reaches the terminal's
-# master through a kernel worker.
+# How long a program that waits (not running) must show nothing new before a text it has not
+# shown is taken as never coming: its last output reaches the master through a kernel worker.
 QUIET_SECONDS = 0.2
 # Signals the leader ignores, as a shell does: those of the keys typed for its own job, and
 # those that taking the terminal from the background raises.
@@ -66,14 +64,13 @@ def key_mode(settings):
 
 
 def in_a_session_of_its_own(body, *arguments):
-    """Runs body(*arguments) in a child process that leads a new session; returns what it
-    returned, a text (empty when all held), or the exception it raised, as a text. A child
-    that ends without a report (killed, say) is a failure that says how it ended."""
     return in_sessions_of_their_own([lambda: body(*arguments)])[0]
 
 
 def in_sessions_of_their_own(bodies, at_once=1):
-    """Runs each body as in_a_session_of_its_own does, `at_once` at a time; their outcomes."""
+    """Runs each body in a child process that leads a new session, `at_once` at a time; returns
+    what each returned, a text ('' when all held), or the exception it raised, as a text. A
+    child that ends without its report (killed, say) is a failure that says how it ended."""
     outcomes, running, waiting = [""] * len(bodies), {}, list(enumerate(bodies))
     while waiting or running:
         while waiting and len(running) < at_once:
@@ -87,19 +84,18 @@ def in_sessions_of_their_own(bodies, at_once=1):
                     outcome = body()
                 except AssertionError as failure:  # what did not hold, as it says
                     outcome = str(failure)
-                except BaseException:  # everything else reaches the parent, where it came from
+                except BaseException:  # all else reaches the parent, where it came from
                     outcome = traceback.format_exc(limit=-2)
                 os.write(writer, b"reported:" + outcome.encode())
                 os._exit(0)
             os.close(writer)
             running[reader] = (index, pid, b"")
         for reader in select.select(list(running), [], [])[0]:
-            index, pid, report = running[reader]
+            index, pid, report = running.pop(reader)
             more = os.read(reader, 65536)
-            running[reader] = (index, pid, report + more)
             if more:
+                running[reader] = (index, pid, report + more)
                 continue
-            del running[reader]
             os.close(reader)
             status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
             outcome = report.decode()
@@ -112,8 +108,7 @@ def in_sessions_of_their_own(bodies, at_once=1):
 
 class Leader:
     """The session's leader; its terminal is `terminal`, and typing is writing to `keyboard`.
-    `sender`, under an emulator, a command that sends a signal by the program's own numbers
-    (PID NUMBER)."""
+    `sender`, under an emulator: a command that sends signals by the program's own numbers."""
 
     def __init__(self, sender=()):
         for number in SHELL_IGNORES:
@@ -121,26 +116,24 @@ class Leader:
         self.keyboard, self.terminal = os.openpty()
         fcntl.ioctl(self.terminal, termios.TIOCSCTTY, 0)
         os.set_blocking(self.keyboard, False)
-        self.settings_before = self.settings()
-        self.sender = list(sender)
+        self.settings_before, self.sender = self.settings(), list(sender)
         self.pid = self.status = self.other_group = self.output = None
         self.shown, self.held_open = b"", []
 
-    def start(self, command, hooks=None, **world):
-        """Starts the command as a job in the foreground, in a world (become_the_job's)."""
+    def start(self, command, hooks=None, stdin=None, **world):
+        """Starts the command as a job in the foreground, in a world (become_the_job's), with
+        standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
+        master (the entries typed there), or "its terminal's master"."""
         self.shown, self.status = b"", None
-        if world.get("stdout"):
-            self.output = tempfile.NamedTemporaryFile()
-        stdin = world.pop("stdin", None)
-        if stdin in ("another terminal", "another terminal's master"):
-            other_master, other_terminal = os.openpty()
-            self.held_open = [other_master, other_terminal]
-            typed_at = other_master if stdin == "another terminal" else other_terminal
-            os.write(typed_at, WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
-            stdin = other_terminal if stdin == "another terminal" else other_master
-        elif stdin == "not a terminal":
+        self.output = tempfile.NamedTemporaryFile() if world.get("stdout") else None
+        if stdin == "not a terminal":
             stdin = os.open(os.devnull, os.O_RDONLY)
             self.held_open = [stdin]
+        elif stdin in ("another terminal", "another terminal's master"):
+            self.held_open = list(os.openpty())  # master, terminal
+            master = stdin.endswith("master")
+            os.write(self.held_open[master], WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
+            stdin = self.held_open[not master]
         pid = os.fork()
         if pid == 0:
             try:
@@ -157,13 +150,11 @@ class Leader:
             self.give_terminal()
 
     def become_the_job(self, command, hooks, stdin, ignored=(), blocked=(), **world):
-        """In the job's process: a group of its own (or the leader's, `orphaned`: no shell
-        could continue it; or a session of its own, `setsid`), the signals `ignored` ignored
-        and `blocked` blocked, descriptors from 3 up to `descriptors` in use (or
-        `no_descriptor_to_spare` past 0, 1 and 2), `hooks` (CallHooks) holding each of its
-        calls on the terminal, standard input the terminal, or `stdin` (a descriptor, or "its
-        terminal's master"), and standard output the terminal, or with `stdout` a file
-        (limited to `file_size` bytes); then the command."""
+        """In the job's process: a group of its own (or the leader's, `orphaned`: no shell could
+        continue it; or a session of its own, `setsid`), the signals `ignored` ignored and
+        `blocked` blocked, descriptors from 3 up to `descriptors` in use (or none to spare,
+        `no_descriptor_to_spare`), `hooks` (CallHooks) holding its calls on the terminal, and
+        standard output the terminal or, with `stdout`, a file (of at most `file_size`)."""
         if world.get("setsid"):
             os.setsid()
         elif not world.get("orphaned"):
@@ -183,8 +174,7 @@ class Leader:
             os.dup2(os.open(self.output.name, os.O_WRONLY), 1)
             limit = world.get("file_size", resource.RLIM_INFINITY)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
-        kept = hooks.ends_for_the_job if hooks else ()
-        descriptors = world.get("descriptors", 3)
+        kept, descriptors = hooks.ends_for_the_job if hooks else (), world.get("descriptors", 3)
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         soft = 3 if world.get("no_descriptor_to_spare") else max(soft, descriptors + 16)
         resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
@@ -195,9 +185,8 @@ class Leader:
         os.execvpe(command[0], command, dict(os.environ, **(hooks.environment if hooks else {})))
 
     def type(self, keys):
-        """Types the keys. Through TIOCSTI, the terminal takes each at once, so that the
-        signal of Ctrl-Z or Ctrl-C is sent before this returns (written to the pseudo-
-        terminal, the kernel reads them later); written, where that is refused."""
+        """Types the keys. Through TIOCSTI, the terminal takes each at once, so that the signal
+        of Ctrl-Z or Ctrl-C is sent before this returns; written, where that is refused."""
         try:
             for key in keys:
                 fcntl.ioctl(self.terminal, termios.TIOCSTI, bytes([key]))
@@ -213,7 +202,7 @@ class Leader:
 
     def wait_to_see(self, text, count=1):
         """Waits until the terminal has shown `text` `count` times; fails at once where the
-        program waits (or has stopped or ended) and has shown nothing new for a while."""
+        program waits, or has stopped or ended, and shows nothing new for a while."""
         deadline, quiet_since, shown = time.monotonic() + WAIT_SECONDS, None, None
         while self.read(0.01).count(text) < count:
             now = time.monotonic()
@@ -223,33 +212,28 @@ class Leader:
                 raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
 
     def settings(self):
-        """The terminal's settings, each control character a number (termios gives those of
-        line mode as bytes, VMIN and VTIME of key mode as numbers)."""
+        """The terminal's settings, each control character a number (termios gives those of line
+        mode as bytes, VMIN and VTIME of key mode as numbers)."""
         settings = termios.tcgetattr(self.terminal)
         settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
         return settings
 
-    def set_flags(self, flags, clear=0):
-        """Sets and clears local flags (c_lflag) of the terminal; returns its settings."""
-        settings = termios.tcgetattr(self.terminal)
-        settings[3] = settings[3] & ~clear | flags
+    def set_settings(self, settings=None, local_flags=0, clear=0):
+        """Sets the terminal's settings (the first ones), local flags (c_lflag) set and cleared;
+        returns them."""
+        settings = list(settings or self.settings_before)
+        settings[3] = settings[3] & ~clear | local_flags
         termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
         return self.settings()
 
-    def put_back(self):
-        """The terminal's settings as they were first, and nothing typed in it."""
-        termios.tcsetattr(self.terminal, termios.TCSANOW, self.settings_before)
-        termios.tcflush(self.terminal, termios.TCIFLUSH)
-
     def unread(self):
-        """How many typed bytes no one has read, a line's end or not: in line mode the
-        terminal counts whole lines alone, so it is asked in key mode for a moment."""
+        """How many typed bytes no one has read, a line's end or not: in line mode the terminal
+        counts whole lines alone, so it is asked in key mode for a moment."""
         settings = termios.tcgetattr(self.terminal)
         if not settings[3] & termios.ICANON:
             return bytes_queued(self.terminal)
-        uncooked = settings[:3] + [settings[3] & ~termios.ICANON] + settings[4:]
         try:
-            termios.tcsetattr(self.terminal, termios.TCSANOW, uncooked)
+            self.set_settings(settings, clear=termios.ICANON)
             return bytes_queued(self.terminal)
         finally:
             termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
@@ -266,14 +250,6 @@ class Leader:
             with contextlib.suppress(OSError):  # the child may be first
                 os.setpgid(group, group)
         os.tcsetpgrp(self.terminal, group)
-
-    def hang_up(self):
-        """Closes the terminal's master, as a terminal emulator does when its window closes
-        (the leader, the session's, ignores the SIGHUP that follows; a shell would pass it
-        on to its jobs)."""
-        signal.signal(signal.SIGHUP, signal.SIG_IGN)
-        os.close(self.keyboard)
-        self.keyboard = None
 
     def give_terminal(self):
         with contextlib.suppress(OSError):  # a job that has ended has no group
@@ -304,11 +280,11 @@ class Leader:
         for descriptor in self.held_open:
             os.close(descriptor)
         self.other_group, self.held_open = None, []
-        if self.keyboard is None:
-            return  # hung up: no terminal left to put back
-        self.hold_terminal()
-        termios.tcflow(self.terminal, termios.TCOON)  # output let go, if held by Ctrl-S
-        self.put_back()
+        if self.keyboard is not None:  # else hung up: no terminal left to put back
+            self.hold_terminal()
+            termios.tcflow(self.terminal, termios.TCOON)  # output let go, if held by Ctrl-S
+            self.set_settings()
+            termios.tcflush(self.terminal, termios.TCIFLUSH)
 
 
 class CallHooks:
@@ -352,10 +328,11 @@ class CallHooks:
         if self.held:
             os.write(self.go_writer, b"g")
             self.held = False
-            wait_until(lambda: self.taken(leader), "the call let go")
-
-    def taken(self, leader):
-        return not bytes_queued(self.go_writer) or process_state(leader.pid) in ("T", "Z", None)
+            gone = ("T", "Z", None)
+            wait_until(
+                lambda: not bytes_queued(self.go_writer) or process_state(leader.pid) in gone,
+                "the call let go",
+            )
 
     def free(self):
         """Lets the call held go, and every later one unheld."""
@@ -366,27 +343,25 @@ def pause_for(seconds):
     """Spins for the shortest delays, where a sleep would overshoot them."""
     if seconds >= 1e-3:
         time.sleep(seconds)
-    else:
-        until = time.perf_counter() + seconds
-        while time.perf_counter() < until:
-            pass
+    until = time.perf_counter() + seconds
+    while time.perf_counter() < until:
+        pass
 
 
 def play(leader, events, hooks=None):
-    """Plays (event, delay) pairs on the program at its pause, and checks after each what must
-    hold at every step (`broken`); returns what did not hold, or ''. The events: a key typed
-    (TYPED's), a signal sent (SIGTSTP, say, or "signal N" by the program's own number), "bg"
-    (the terminal taken from it without a stop; "bg, continued" with a continue, as bash's
-    bg; "bg, another group" for a group of the leader's), "other job" (the terminal set and
-    typed in by another job, whose settings and bytes must stay), "fg" (back, with a
-    continue), "settled" (not running), "stopped", "shell's settings" (line mode again, as a
-    shell makes it while its job is stopped), "in key mode", "prompted N" (N prompts shown,
-    in key mode), "unprompted", "at CALL [N]" (until the N-th CALL is due, or "at any" call;
-    "...or a stop" where it may stop first), "free" (every call let go), "waiting for a key"
-    (its prompt shown, the wait for a key let go), "nothing typed left",
-    "hung up" (its terminal's master closed), and "ends by SIGNAL|0", "ends at once" (0,
-    never prompted) or "KEY until ended" (typed whenever key mode shows), after which only
-    "the file holds the prompt" (standard output a file) may come."""
+    """Plays (event, delay) pairs on the program at its pause, checking before each, and at the
+    end, what must hold at every step (`broken`); returns what did not hold, or ''. The events:
+    a key typed (TYPED's); a signal sent (SIGTSTP, say, or "signal N" by the program's own
+    number); "bg" (the terminal taken from it without a stop; "bg, continued" with a continue,
+    as bash's bg; "bg, another group" for a group not the leader's); "other job" (the terminal
+    set and typed in by another job); "fg" (back, with a continue); "settled" (not running);
+    "stopped"; "shell's settings" (line mode again, as a shell sets it while its job is
+    stopped); "in key mode"; "prompted N" (N prompts shown, in key mode); "unprompted"; "at
+    CALL [N]" (until the N-th CALL is due, or "at any"; "...or a stop" where it may stop
+    first); "free" (every call let go); "waiting for a key" (its prompt shown, and its wait
+    let go); "nothing typed left"; "hung up" (its master closed); "held key"; and last, "ends
+    by SIGNAL|0", "ends at once" (0, unprompted) or "KEY until ended" (typed whenever key mode
+    shows), then only "the file holds the prompt" (standard output a file)."""
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
         failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
@@ -401,44 +376,41 @@ def play_one(leader, name, hooks, state):
     words = name.split()
     if name in TYPED:
         leader.type(TYPED[name])
-    elif name.startswith("SIG"):
-        leader.signal(getattr(signal, name))
+    elif name.startswith("SIG") or words[0] == "signal":
+        leader.signal(int(words[1]) if words[1:] else getattr(signal, name), bool(words[1:]))
         if name in ("SIGSTOP", "SIGCONT"):  # a stop that no program can see
             state["unseen stop"] = name == "SIGSTOP"
         state["ran"] = state["ran"] and name != "SIGCONT"
-    elif words[0] == "signal":
-        leader.signal(int(words[1]), by_number=True)
     elif name.startswith("bg"):
         leader.hold_terminal(for_another_group=name.endswith("another group"))
         state["holds"] = False
         if name.endswith("continued"):
             leader.signal(signal.SIGCONT)
             state["ran"] = False
-    elif name == "other job":
-        other = state["other"] = leader.settings()
+    elif name == "other job":  # settings no pause would make, nor the shell's
+        other = leader.settings()
         other[0] &= ~termios.ICRNL
-        other[3] &= ~(termios.ICANON | termios.ECHO)
         other[6][termios.VMIN] = 3
-        termios.tcsetattr(leader.terminal, termios.TCSANOW, other)
+        state["other"] = leader.set_settings(other, clear=termios.ICANON | termios.ECHO)
         termios.tcflush(leader.terminal, termios.TCIFLUSH)
         leader.type(FOR_THE_OTHER_JOB)
         wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
     elif name == "fg":
         if state["other"]:
-            leader.put_back()
+            leader.set_settings()
+            termios.tcflush(leader.terminal, termios.TCIFLUSH)
         state.update({"other": None, "holds": True, "unseen stop": False, "ran": False})
         leader.give_terminal()
         leader.signal(signal.SIGCONT)
     elif name == "settled":
-        wait_until(lambda: process_state(leader.pid) != "R", "settled")
+        wait_until(lambda: process_state(leader.pid) != "R", name)
     elif name == "stopped":
-        wait_until(lambda: process_state(leader.pid) == "T", "stopped")
+        wait_until(lambda: process_state(leader.pid) == "T", name)
     elif name == "shell's settings":
-        termios.tcsetattr(leader.terminal, termios.TCSANOW, leader.settings_before)
-    elif name == "in key mode":
-        wait_until(lambda: key_mode(leader.settings()), "in key mode")
-    elif words[0] == "prompted":
-        leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
+        leader.set_settings()
+    elif name == "in key mode" or words[0] == "prompted":
+        if words[0] == "prompted":
+            leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
         wait_until(lambda: key_mode(leader.settings()), "in key mode")
         if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
             return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
@@ -457,8 +429,10 @@ def play_one(leader, name, hooks, state):
         leader.wait_to_see(PAUSE_PROMPT)
     elif name == "nothing typed left" and leader.unread():
         return f"{leader.unread()} bytes typed before the prompt left to be read"
-    elif name == "hung up":
-        leader.hang_up()
+    elif name == "hung up":  # the leader, the session's, ignores the SIGHUP that follows
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        os.close(leader.keyboard)
+        leader.keyboard = None
         wait_until(leader.ended, "ended once hung up")
         return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
     elif name == "held key":  # repeating every 20 ms, as a keyboard repeats it
@@ -476,18 +450,17 @@ def play_one(leader, name, hooks, state):
         return end_with_a_key(leader, TYPED[words[0]])
     elif name == "the file holds the prompt":
         leader.output.seek(0)
-        written = leader.output.read()
-        if not written.endswith(PAUSE_PROMPT + b"\n"):
-            return f"the file ends with {written[-60:]!r}, not the prompt and a line end"
+        if not leader.output.read().endswith(PAUSE_PROMPT + b"\n"):
+            return "the file does not end with the prompt and a line end"
     return None
 
 
 def broken(leader, state):
-    """What must hold at every step, or ''. While the other job holds the terminal, its
-    settings stay its own, and what was typed for it unread. Stopped while its job holds the
-    terminal (but by SIGSTOP), the program has put the terminal back, once it has been seen
-    waiting since its last continue: a stop that comes as it is continued, before it runs
-    again, stops it as it was (the manual's NOTES)."""
+    """What must hold at every step, or ''. While the other job holds the terminal, its settings
+    stay its own, and what was typed for it unread. Seen stopped while its job holds the
+    terminal (not by SIGSTOP), the program has put the terminal back, once seen waiting since
+    its last continue: a stop that comes as it is continued, before it runs again, stops it as
+    it was (the manual's NOTES)."""
     if leader.ended() or leader.keyboard is None:
         return ""
     if state["other"] and leader.settings() != state["other"]:
@@ -506,27 +479,24 @@ def ended_by(leader, status, other, at_once=False):
     """Waits for the program to end; what did not hold of it, or ''. Under an emulator, which
     ends itself by the host's signal, any signal stands for the program's."""
     wait_until(leader.ended, f"ended, by {status}")
-    due = other or leader.settings_before
     by_a_signal = status < 0 and leader.sender and leader.status < 0  # the emulator's
-    if (leader.status != status and not by_a_signal) or leader.settings() != due:
+    if (leader.status != status and not by_a_signal) or leader.settings() != (
+        other or leader.settings_before
+    ):
         return f"ended with {leader.status}, not {status}; the settings {leader.settings()}"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
-    if at_once and PAUSE_PROMPT in leader.read():
-        return "it prompted, and waited"
-    return ""
+    return "it prompted, and waited" if at_once and PAUSE_PROMPT in leader.read() else ""
 
 
 def end_with_a_key(leader, key):
-    """Types the key whenever the terminal shows key mode (a continue that came late takes
-    the terminal again, dropping what was typed), until the program ends."""
+    """Types the key whenever the terminal shows key mode (a continue that came late takes the
+    terminal again, dropping what was typed), until the program ends."""
     deadline = time.monotonic() + WAIT_SECONDS
     while not leader.ended():
         if time.monotonic() > deadline:
-            state, mode = process_state(leader.pid), key_mode(leader.settings())
-            if state == "T":
-                return "left stopped after the last continue"
-            return f"never ended: state {state}, {'key' if mode else 'line'} mode"
+            mode = "key" if key_mode(leader.settings()) else "line"
+            return f"never ended: state {process_state(leader.pid)}, {mode} mode"
         if key_mode(leader.settings()):
             leader.type(key)
         leader.read(0.005)
@@ -537,18 +507,20 @@ def end_with_a_key(leader, key):
     return ""
 
 
-def scene(command, events, hooks=None, tostop=False, typed=b"", sender=(), **world):
-    """Starts the program as a job in the world (Leader.start's), answers its dialogue at the
-    terminal (`typed` after it), and plays the events; returns what did not hold, or ''."""
-    leader = Leader(sender)
+def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):
+    """Starts the program as a job in the world (Leader.start's; `hooks`, the hooked program's
+    calls held, CallHooks), answers its dialogue at the
+    terminal (`typed` after it), and plays the events ("EVENT; EVENT..."); returns what did not
+    hold, or ''."""
+    leader, hooks = Leader(sender), CallHooks() if hooks else None
     if tostop:
-        leader.settings_before = leader.set_flags(termios.TOSTOP)
+        leader.settings_before = leader.set_settings(local_flags=termios.TOSTOP)
     leader.start(command, hooks=hooks, **world)
     try:
         try:
             if world.get("stdin") is None:
                 leader.type(WORKED_EXAMPLE_TYPED + typed)
-            failure = play(leader, [(event, 0) for event in events], hooks)
+            failure = play(leader, [(event, 0) for event in events.split("; ")], hooks)
         except AssertionError as ran_out:  # a wait
             failure = str(ran_out)
         if failure and "showed last" not in failure:

@@ -75,8 +75,7 @@ def torture(command, runs, seed):
         rng = random.Random(seed + run)
         world, events = world_of_a_run(rng), events_of_a_run(rng)
         tostop = world.pop("tostop")
-        termios.tcsetattr(leader.terminal, termios.TCSANOW, settings)
-        leader.settings_before = leader.set_flags(termios.TOSTOP if tostop else 0)
+        leader.settings_before = leader.set_settings(settings, termios.TOSTOP if tostop else 0)
         leader.start(command, **world)
         try:
             leader.type(WORKED_EXAMPLE_TYPED)

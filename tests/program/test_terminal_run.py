@@ -31,7 +31,6 @@ from expected_output import (
     platform_and_arguments,
 )
 from job_control import (
-    CallHooks,
     Leader,
     in_a_session_of_its_own,
     in_sessions_of_their_own,
@@ -67,27 +66,14 @@ def statically_linked(path):
 def ignored_or_blocked(number, events):
     """The scene again with the signal ignored from the start, and again with it blocked."""
     name = signal.Signals(number).name
-    return [
-        (f"the same, {name} {how} from the start", {how: [number]}, events)
-        for how in ("ignored", "blocked")
-    ]
+    return [(f"the same, {name} {how}", {how: [number]}, events) for how in ("ignored", "blocked")]
 
 
 # Each scene: the promise it checks, the world it begins in (Leader.start's), and its events
-# (job_control.play's).
-EXITS = ["ends at once"]
-KEY = ["prompted 1", "key until ended"]
-STOPPED_AND_CONTINUED = ["prompted 1", "SIGSTOP", "settled", "shell's settings", "SIGCONT"]
-STOPPED_AND_CONTINUED += ["prompted 2", "key until ended"]
-EACH_STOP = (
-    ["prompted 1"]
-    + [
-        event
-        for stop, count in (("Ctrl-Z", 2), ("SIGTTIN", 3), ("SIGTTOU", 4))
-        for event in (stop, "stopped", "SIGCONT", f"prompted {count}")
-    ]
-    + ["key until ended"]
-)
+# (job_control.play's), one after another.
+# fmt: off
+EXITS, KEY = "ends at once", "prompted 1; key until ended"
+CONTINUED = "prompted 1; SIGSTOP; settled; shell's settings; SIGCONT; prompted 2; key until ended"
 SCENES = [
     ("standard input not a terminal: it exits at once", {"stdin": "not a terminal"}, EXITS),
     ("a terminal of another session, as under setsid: at once", {"setsid": True}, EXITS),
@@ -96,117 +82,63 @@ SCENES = [
     ("another's controlling side: at once", {"stdin": "another terminal's master"}, EXITS),
     ("it waits with no descriptor to spare", {"no_descriptor_to_spare": True}, KEY),
     ("it waits with descriptors past 1024 in use", {"descriptors": 1030}, KEY),
-    (
-        "standard output a file: the prompt goes there, and it waits for a key",
-        {"stdout": True},
-        ["in key mode", "key until ended", "the file holds the prompt"],
-    ),
-    (
-        "a signal that the prompt's write raises ends it by that signal",
-        {"stdout": True, "file_size": len(WORKED_EXAMPLE_OUTPUT)},
-        ["ends by SIGXFSZ"],
-    ),
-    ("Ctrl-C ends it by SIGINT", {}, ["prompted 1", "Ctrl-C", "ends by SIGINT"]),
-    ("Ctrl-\\ ends it by SIGQUIT", {}, ["prompted 1", "Ctrl-\\", "ends by SIGQUIT"]),
-    (
-        "keys typed while it is stopped never reach the shell when a signal ends it",
-        {},
-        ["prompted 1", "SIGSTOP", "abc", "SIGTERM", "SIGCONT", "ends by SIGTERM"],
-    ),
-    ("a held key ends it at once", {}, ["prompted 1", "held key"]),
-    (
-        "hung up, SIGHUP ignored, it ends with 1",
-        {"ignored": [signal.SIGHUP]},
-        ["prompted 1"] + ["hung up"],
-    ),
-    ("each stop, Ctrl-Z, SIGTTIN or SIGTTOU, puts the terminal back", {}, EACH_STOP),
-    ("continued, however it was stopped, it takes the terminal again", {}, STOPPED_AND_CONTINUED),
-    *ignored_or_blocked(signal.SIGCONT, STOPPED_AND_CONTINUED),
-    (
-        "in a group no shell could continue, a stop puts the terminal back, and it takes it again",
-        {"orphaned": True},
-        ["prompted 1", "Ctrl-Z", "prompted 2", "SIGTTIN", "prompted 3", "key until ended"],
-    ),
+    ("standard output a file: the prompt goes there, and it waits for a key", {"stdout": True},
+     "in key mode; key until ended; the file holds the prompt"),
+    ("a signal that the prompt's write raises ends it by that signal",
+     {"stdout": True, "file_size": len(WORKED_EXAMPLE_OUTPUT)}, "ends by SIGXFSZ"),
+    ("Ctrl-C ends it by SIGINT", {}, "prompted 1; Ctrl-C; ends by SIGINT"),
+    ("Ctrl-\\ ends it by SIGQUIT", {}, "prompted 1; Ctrl-\\; ends by SIGQUIT"),
+    ("keys typed while it is stopped never reach the shell when a signal ends it", {},
+     "prompted 1; SIGSTOP; abc; SIGTERM; SIGCONT; ends by SIGTERM"),
+    ("a held key ends it at once", {}, "prompted 1; held key"),
+    ("hung up, SIGHUP ignored, it ends with 1", {"ignored": [signal.SIGHUP]},
+     "prompted 1; hung up"),
+    ("each stop, Ctrl-Z, SIGTTIN or SIGTTOU, puts the terminal back; a continue takes it", {},
+     "prompted 1; Ctrl-Z; stopped; SIGCONT; prompted 2; SIGTTIN; stopped; SIGCONT; prompted 3; "
+     "SIGTTOU; stopped; SIGCONT; prompted 4; key until ended"),
+    ("continued, however it was stopped, it takes the terminal again", {}, CONTINUED),
+    *ignored_or_blocked(signal.SIGCONT, CONTINUED),
+    ("in a group no shell could continue, a stop puts the terminal back, and it takes it again",
+     {"orphaned": True}, "prompted 1; Ctrl-Z; prompted 2; SIGTTIN; prompted 3; key until ended"),
 ]
-BROUGHT_BACK = ["fg", "prompted 1", "key until ended"]
-READ_IN_THE_BACKGROUND = ["waiting for a key", "free", "bg", "key", "stopped", "fg", "prompted 2"]
-READ_IN_THE_BACKGROUND += ["key until ended"]
-BEGUN_IN_THE_BACKGROUND = ["at any", "bg", "other job", "free", "stopped"] + BROUGHT_BACK
-HELD_OUTPUT = ["at pselect", "Ctrl-S", "free", "settled"]
+BROUGHT_BACK = "fg; prompted 1; key until ended"
+IN_THE_BACKGROUND = "waiting for a key; free; bg; key; stopped; fg; prompted 2; key until ended"
+BEGUN_IN_THE_BACKGROUND = "at any; bg; other job; free; stopped; " + BROUGHT_BACK
+HELD_OUTPUT = "at pselect; Ctrl-S; free; settled; "
 HOOKED_SCENES = [
-    (
-        "what was typed before its prompt is dropped; an ignored interrupt stays ignored",
-        {"typed": b"X", "ignored": [signal.SIGINT]},
-        ["at pselect 2", "nothing typed left", "free", "Ctrl-C", "key until ended"],
-    ),
-    (
-        "begun in the background, it stops before it reads or sets the terminal",
-        {},
-        BEGUN_IN_THE_BACKGROUND,
-    ),
+    ("what was typed before its prompt is dropped; an ignored interrupt stays ignored",
+     {"typed": b"X", "ignored": [signal.SIGINT]},
+     "at pselect 2; nothing typed left; free; Ctrl-C; key until ended"),
+    ("begun in the background, it stops before it reads or sets the terminal", {},
+     BEGUN_IN_THE_BACKGROUND),
     *ignored_or_blocked(signal.SIGTTOU, BEGUN_IN_THE_BACKGROUND),
-    (
-        "brought back just as it first sets the terminal, it puts back its own job's settings",
-        {},
-        ["at any", "bg", "other job", "at tcsetattr or a stop", "fg", "free", "key until ended"],
-    ),
-    (
-        "brought back as it begins, it puts back its own job's settings, not another's",
-        {},
-        ["at tcgetpgrp", "bg", "other job", "at tcdrain", "fg", "free", "key until ended"],
-    ),
-    (
-        "moved to the background as its prompt is due, it stops before writing it",
-        {},
-        ["at pselect", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
-    ),
-    (
-        "the same, tostop",
-        {"tostop": True},
-        ["at pselect", "bg", "free", "stopped", "unprompted"] + BROUGHT_BACK,
-    ),
-    ("a key read in the background stops it", {}, READ_IN_THE_BACKGROUND),
-    ("the same, SIGTTIN ignored", {"ignored": [signal.SIGTTIN]}, READ_IN_THE_BACKGROUND),
-    (
-        "ended as another job takes the terminal, it leaves that job's settings and keys",
-        {},
-        ["waiting for a key", "SIGTERM", "at tcsetattr", "bg", "other job", "free"]
-        + ["ends by SIGTERM"],
-    ),
-    (
-        "stopped by its own SIGTTOU in the background, a shell's kill ends it",
-        {},
-        ["waiting for a key", "free", "bg", "other job", "SIGCONT", "stopped", "SIGTERM"]
-        + ["SIGCONT", "ends by SIGTERM"],
-    ),
-    (
-        "a continue just before it stops is not lost",
-        {},
-        ["waiting for a key", "Ctrl-Z", "at sigpending", "SIGCONT", "free", "key until ended"],
-    ),
-    (
-        "a stop just after the key stops it once the terminal is put back; continued, it ends",
-        {},
-        ["waiting for a key", "key", "at tcsetattr", "Ctrl-Z", "free", "stopped", "SIGCONT"]
-        + ["ends by 0"],
-    ),
-    (
-        "a stop with the key: the key read, or dropped and asked for again",
-        {},
-        ["waiting for a key", "Ctrl-Z", "key", "free", "stopped", "SIGCONT", "key until ended"],
-    ),
-    (
-        "stopped while its output is held (Ctrl-S), it prompts once brought back",
-        {},
-        HELD_OUTPUT + ["Ctrl-Z", "stopped", "Ctrl-Q", "SIGCONT", "key until ended"],
-    ),
-    ("ended while its output is held", {}, HELD_OUTPUT + ["SIGTERM", "ends by SIGTERM"]),
-    (
-        "in the background of a group no shell could continue, it exits at once",
-        {"orphaned": True},
-        ["at tcgetpgrp", "bg, another group", "free", "ends by 0"],
-    ),
+    ("brought back just as it first sets the terminal, it puts back its own job's settings", {},
+     "at any; bg; other job; at tcsetattr or a stop; fg; free; key until ended"),
+    ("brought back as it begins, it puts back its own job's settings, not another's", {},
+     "at tcgetpgrp; bg; other job; at tcdrain; fg; free; key until ended"),
+    ("moved to the background as its prompt is due, it stops before writing it", {},
+     "at pselect; bg; free; stopped; unprompted; " + BROUGHT_BACK),
+    ("the same, tostop", {"tostop": True},
+     "at pselect; bg; free; stopped; unprompted; " + BROUGHT_BACK),
+    ("a key read in the background stops it", {}, IN_THE_BACKGROUND),
+    ("the same, SIGTTIN ignored", {"ignored": [signal.SIGTTIN]}, IN_THE_BACKGROUND),
+    ("ended as another job takes the terminal, it leaves that job's settings and keys", {},
+     "waiting for a key; SIGTERM; at tcsetattr; bg; other job; free; ends by SIGTERM"),
+    ("stopped by its own SIGTTOU in the background, a shell's kill ends it", {},
+     "waiting for a key; free; bg; other job; SIGCONT; stopped; SIGTERM; SIGCONT; ends by SIGTERM"),
+    ("a continue just before it stops is not lost", {},
+     "waiting for a key; Ctrl-Z; at sigpending; SIGCONT; free; key until ended"),
+    ("a stop just after the key stops it once the terminal is put back; continued, it ends", {},
+     "waiting for a key; key; at tcsetattr; Ctrl-Z; free; stopped; SIGCONT; ends by 0"),
+    ("a stop with the key: the key read, or dropped and asked for again", {},
+     "waiting for a key; Ctrl-Z; key; free; stopped; SIGCONT; key until ended"),
+    ("stopped while its output is held (Ctrl-S), it prompts once brought back", {},
+     HELD_OUTPUT + "Ctrl-Z; stopped; Ctrl-Q; SIGCONT; key until ended"),
+    ("ended while its output is held", {}, HELD_OUTPUT + "SIGTERM; ends by SIGTERM"),
+    ("in the background of a group no shell could continue, it exits at once", {"orphaned": True},
+     "at tcgetpgrp; bg, another group; free; ends by 0"),
 ]
+# fmt: on
 
 
 def wine_screen(drawn):
@@ -224,13 +156,10 @@ def in_its_session(test, body):
         test.fail(outcome)
 
 
-def play_scenes(test, scenes):
-    """Plays each (what, command, events, world) scene in a session of its own, a few at a
-    time, and fails with the first, in order, that did not hold."""
-    bodies = [
-        lambda c=command, e=events, w=world: scene(c, e, **w)
-        for _, command, events, world in scenes
-    ]
+def play_scenes(test, command, scenes):
+    """Plays each (what, world, events) scene in a session of its own, a few at a time; fails
+    with the first, in order, that did not hold."""
+    bodies = [lambda w=world, e=events: scene(command, e, **w) for _, world, events in scenes]
     for (what, *_), outcome in zip(scenes, in_sessions_of_their_own(bodies, SCENES_AT_ONCE)):
         with test.subTest(what):
             if outcome:
@@ -323,38 +252,26 @@ class AtATerminal(unittest.TestCase):
         in_its_session(self, tries)
 
     def test_scenes(self):
-        under_qemu, static = bool(EMULATOR), statically_linked(COMMAND[-1])
         # qemu-user stops a group no shell could continue, as the kernel does not; and a
         # program's loader, or qemu, opens descriptors of its own.
-        play_scenes(
-            self,
-            [
-                (what, COMMAND, events, world)
-                for what, world, events in SCENES
-                if not (world.get("orphaned") and under_qemu)
-                and not (world.get("no_descriptor_to_spare") and (under_qemu or not static))
-            ],
-        )
+        if EMULATOR:
+            left_out = {"orphaned", "no_descriptor_to_spare"}
+        else:
+            left_out = set() if statically_linked(COMMAND[-1]) else {"no_descriptor_to_spare"}
+        play_scenes(self, COMMAND, [row for row in SCENES if not left_out & set(row[1])])
 
     @unittest.skipUnless("--signals" in OPTIONS, "no program that lists the signals")
     def test_every_signal_that_ends_a_process_ends_it_by_it_with_the_terminal_put_back(self):
         signals = [*EMULATOR, OPTIONS["--signals"]]
         listed = subprocess.run(signals, capture_output=True, text=True, check=True).stdout
-        # qemu-user takes the hardware faults for its own emulation: one sent by kill now
-        # and then ends the process inside qemu. The native build checks them.
-        play_scenes(
-            self,
-            [
-                (
-                    f"signal {number}",
-                    COMMAND,
-                    ["prompted 1", f"signal {number}", f"ends by {number}"],
-                    {"sender": signals if EMULATOR else ()},
-                )
-                for number, *fault in (line.split() for line in listed.splitlines())
-                if not (fault and EMULATOR)
-            ],
-        )
+        world = {"sender": signals if EMULATOR else ()}
+        # qemu-user takes the hardware faults for its own emulation: one sent by kill now and
+        # then ends the process inside qemu. The native build checks them.
+        rows = [line.split() for line in listed.splitlines()]
+        play_scenes(self, COMMAND, [
+            (f"signal {number}", world, f"prompted 1; signal {number}; ends by {number}")
+            for number, *fault in rows if not (fault and EMULATOR)
+        ])  # fmt: skip
 
 
 @unittest.skipIf(ON_WINDOWS or "--hooked" not in OPTIONS, "the program with hooks, natively")
@@ -362,14 +279,8 @@ class AtEachCallOnTheTerminal(unittest.TestCase):
     """Scenes in which the test acts as a call on the terminal is due, each held till then."""
 
     def test_scenes(self):
-        hooked = [OPTIONS["--hooked"]]
-        play_scenes(
-            self,
-            [
-                (what, hooked, events, dict(world, hooks=CallHooks()))
-                for what, world, events in HOOKED_SCENES
-            ],
-        )
+        scenes = [(what, dict(world, hooks=True), events) for what, world, events in HOOKED_SCENES]
+        play_scenes(self, [OPTIONS["--hooked"]], scenes)
 
 
 def load_tests(loader, tests, pattern):
