@@ -2,10 +2,13 @@
 
 #include "membership_plans.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <iomanip>
 #include <ios>
 #include <istream>
+#include <limits>
 #include <locale>
 #include <ostream>
 #include <string>
@@ -30,13 +33,14 @@ void writeMenu(std::ostream& output)
     }
 }
 
-// The name, one word, as `input >> name` reads it (which stops, within the
-// word, once the string is full), but never cut: a name longer than a string
-// holds is a read that failed, the stream marked bad, with its reason.
-std::error_code readName(std::istream& input, std::string& name)
+} // namespace
+
+std::error_code readName(std::istream& input, std::string& name, std::size_t longest)
 {
+    constexpr auto kWidest = static_cast<std::size_t>(std::numeric_limits<std::streamsize>::max());
+    input.width(static_cast<std::streamsize>(std::min(longest, kWidest)));
     input >> name;
-    if (name.size() < name.max_size()) {
+    if (name.size() < longest) {
         return {};
     }
     const std::istream::int_type next = input.peek();
@@ -47,8 +51,6 @@ std::error_code readName(std::istream& input, std::string& name)
     input.setstate(std::ios_base::badbit);
     return std::make_error_code(std::errc::value_too_large);
 }
-
-} // namespace
 
 std::error_code runConsoleDialogue(std::istream& input, std::ostream& output)
 {
@@ -70,7 +72,7 @@ std::error_code runConsoleDialogue(std::istream& input, std::ostream& output)
     output << kMonthsPrompt;
     input >> months;
     output << kNamePrompt;
-    const std::error_code nameUnread = readName(input, name);
+    const std::error_code nameUnread = readName(input, name, name.max_size());
 
     total = computeTotalCharge(months, rate);
     output << name << kChargeLabel << total << std::endl;

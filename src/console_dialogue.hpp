@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
+#include <string>
 #include <system_error>
 
 namespace membership {
@@ -12,5 +14,10 @@ namespace membership {
 // reason is returned, as no stream can say it; or too long for the memory
 // left, as the extraction itself does. Else the reason is empty.
 std::error_code runConsoleDialogue(std::istream& input, std::ostream& output);
+
+// The member's name, one word, as `input >> name` reads it, but never cut: a
+// word longer than `longest` (for the dialogue, what a string holds) is a
+// read that failed, `input` marked bad, and the reason returned; else empty.
+std::error_code readName(std::istream& input, std::string& name, std::size_t longest);
 
 } // namespace membership

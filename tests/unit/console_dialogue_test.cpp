@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace membership {
@@ -71,6 +74,54 @@ TEST(ConsoleDialogue, ResultLineForEachPromiseOfTheManual)
                             expected::dialogueWith(entry.resultLine + "\n"))
             << entry.promise;
     }
+}
+
+// A name longer than a string holds is a read that failed, never a name cut
+// short: a 32-bit string holds a little under 1 GiB, so a small `longest`
+// stands in for it.
+TEST(ReadName, ANameLongerThanAStringHoldsIsAReadThatFailed)
+{
+    struct NameCase
+    {
+        const char* what;
+        const char* input;
+        const char* name;
+        bool failed;
+    };
+    const std::vector<NameCase> cases{
+        {"as long as it may be, then a space", "Annabel Lee", "Annabel", false},
+        {"as long as it may be, then the end of input", "Annabel", "Annabel", false},
+        {"longer", "Annabelle", "Annabel", true},
+    };
+    for (const NameCase& entry : cases) {
+        std::istringstream input(entry.input);
+        std::string name = " ";
+        const std::error_code reason = readName(input, name, 7);
+        EXPECT_EQ(name, entry.name) << entry.what;
+        EXPECT_EQ(input.bad(), entry.failed) << entry.what;
+        EXPECT_EQ(reason, entry.failed ? std::errc::value_too_large : std::errc{}) << entry.what;
+    }
+}
+
+// Each menu line, and the result line, is on its way as soon as it is written
+// (endl), to an output that no read flushes.
+TEST(ConsoleDialogue, FlushesEachLineAsItEnds)
+{
+    struct LinesAtEachFlush : std::stringbuf
+    {
+        std::vector<std::size_t> lines;
+        int sync() override
+        {
+            const std::string written = str();
+            lines.push_back(
+                static_cast<std::size_t>(std::count(written.begin(), written.end(), '\n')));
+            return 0;
+        }
+    } flushes;
+    std::istringstream input{std::string(expected::kWorkedExampleInput)};
+    std::ostream output(&flushes);
+    runConsoleDialogue(input, output);
+    EXPECT_EQ(flushes.lines, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6}));
 }
 
 } // namespace
