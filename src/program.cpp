@@ -53,8 +53,7 @@ int runProgram(FailureRecordingBuffer& input, FailureRecordingBuffer& output, st
         errors.flush();
     };
 
-    nameUnread = runConsoleDialogue(in, out);
-    out.flush(); // the result is on screen before the pause waits
+    nameUnread = runConsoleDialogue(in, out); // which flushes its result line
     reportNewFailures();
     pause(out);
     out.flush();

@@ -274,13 +274,11 @@ Take waitUntilReady(bool forThePrompt)
         if (lastJobControl != 0) {
             return;
         }
-        fd_set readable;
-        fd_set writable;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, forThePrompt ? &writable : &readable);
-        const int ready =
-            pselect(STDOUT_FILENO + 1, &readable, &writable, nullptr, nullptr, &maskBefore);
+        fd_set watched;
+        FD_ZERO(&watched);
+        FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, &watched);
+        const int ready = pselect(STDOUT_FILENO + 1, forThePrompt ? nullptr : &watched,
+                                  forThePrompt ? &watched : nullptr, nullptr, nullptr, &maskBefore);
         outcome = asItsJob(ready > 0 ? 0 : -1);
     });
     return outcome;
@@ -330,7 +328,8 @@ bool waitForKey(std::ostream& output)
             }
         } else {
             // A key's first bytes, then a window for the rest, which the put-back drops;
-            // or a hang-up. A read that fails otherwise loses the terminal, as above.
+            // or a hang-up. A read that fails loses the terminal (from the background, or
+            // a group that no shell could continue), which is then taken again, or never.
             const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
             if (got > 0) {
                 std::this_thread::sleep_for(kKeyWindow);
@@ -338,7 +337,7 @@ bool waitForKey(std::ostream& output)
             if (got >= 0) {
                 return true;
             }
-            taken = errno == EAGAIN || errno == EINTR;
+            taken = false;
         }
     }
 }
@@ -371,7 +370,7 @@ void pauseConsole(std::ostream& output)
     settingsRead = 0;
     putSignalsBack(signalsBefore);
     if (prompted) {
-        output << std::endl;
+        output << '\n';
     }
 }
 

@@ -23,9 +23,9 @@ std::ptrdiff_t transferSome(int descriptor, short readiness, Transfer transfer)
     ssize_t moved = 0;
     while ((moved = transfer()) < 0 &&
            (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd waiting{descriptor, readiness, 0};
-        if (errno != EINTR && poll(&waiting, 1, -1) < 0 && errno != EINTR) {
-            break;
+        if (errno != EINTR) {
+            pollfd waiting{descriptor, readiness, 0};
+            static_cast<void>(poll(&waiting, 1, -1)); // a failure shows in the next try
         }
     }
     return moved;
@@ -80,17 +80,6 @@ DescriptorReader::~DescriptorReader()
 #endif
 }
 
-// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): see the header
-DescriptorWriter::DescriptorWriter(int descriptor) noexcept : descriptor_(descriptor)
-{
-    setp(block_.data(), block_.data() + block_.size());
-}
-
-DescriptorWriter::~DescriptorWriter()
-{
-    static_cast<void>(writePending());
-}
-
 DescriptorWriter::int_type DescriptorWriter::overflow(int_type byte)
 {
     if (!writePending()) {
@@ -101,14 +90,6 @@ DescriptorWriter::int_type DescriptorWriter::overflow(int_type byte)
         pbump(1);
     }
     return traits_type::not_eof(byte);
-}
-
-std::streamsize DescriptorWriter::xsputn(const char_type* bytes, std::streamsize size)
-{
-    if (size < static_cast<std::streamsize>(block_.size())) {
-        return std::streambuf::xsputn(bytes, size); // into the block
-    }
-    return writePending() && writeAll(bytes, static_cast<std::size_t>(size)) ? size : 0;
 }
 
 int DescriptorWriter::sync()

@@ -37,18 +37,17 @@ private:
 };
 
 // Writes a file descriptor in blocks, on overflow and on flush, waiting on
-// one left non-blocking; a block or more is written straight through. The
-// first failed write is recorded with its errno; what it held is dropped.
+// one left non-blocking; what is not flushed is not written. The first
+// failed write is recorded with its errno; what it held is dropped.
 // NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): see the base
 class DescriptorWriter final : public FailureRecordingBuffer
 {
 public:
-    explicit DescriptorWriter(int descriptor) noexcept;
-    ~DescriptorWriter() override; // writes what is still held
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): as the reader's
+    explicit DescriptorWriter(int descriptor) noexcept : descriptor_(descriptor) {}
 
 protected:
     int_type overflow(int_type byte) override;
-    std::streamsize xsputn(const char_type* bytes, std::streamsize size) override;
     int sync() override;
 
 private:

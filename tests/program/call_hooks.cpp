@@ -6,17 +6,27 @@
 // 'f' too, and every later call goes unreported. So a test acts at the very
 // moment a call is due, whatever the timing. Only what is async-signal-safe
 // is used: the ending signals' handlers make some of these calls.
+//
+// At its exit, it checks that every signal's action and the signal mask are
+// as it inherited them, and else exits with kSignalsLeftChanged: a pause
+// that left a handler of its own would never stop at the last line end,
+// written from the background.
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 
+#include <pthread.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr int kSignalsLeftChanged = 125;
+constexpr int kSignalSetBits = static_cast<int>(sizeof(sigset_t) * CHAR_BIT);
 
 struct Hooks
 {
@@ -59,6 +69,61 @@ void reportCall(const char* name)
     errno = savedErrno;
 }
 
+using SignalAction = struct sigaction; // named as the function is
+
+// A bit for each signal's action, set where it is the default, then one for
+// each signal that is blocked.
+struct Signals
+{
+    sigset_t byDefault;
+    sigset_t blocked;
+};
+
+Signals signalsNow() noexcept
+{
+    Signals now{};
+    sigemptyset(&now.byDefault);
+    sigset_t valid{};
+    sigfillset(&valid);
+    for (int number = 1; number <= kSignalSetBits; ++number) {
+        SignalAction action{};
+        if (sigismember(&valid, number) == 1 && sigaction(number, nullptr, &action) == 0 &&
+            action.sa_handler == SIG_DFL) {
+            sigaddset(&now.byDefault, number);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, nullptr, &now.blocked);
+    return now;
+}
+
+bool sameSignals(const Signals& one, const Signals& other) noexcept
+{
+    for (int number = 1; number <= kSignalSetBits; ++number) {
+        if (sigismember(&one.byDefault, number) != sigismember(&other.byDefault, number) ||
+            sigismember(&one.blocked, number) != sigismember(&other.blocked, number)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const Signals kAtStart = signalsNow();
+
+// NOLINTNEXTLINE(cert-err58-cpp): atexit throws nothing
+const int kCheckedAtExit = std::atexit([] {
+    if (!sameSignals(kAtStart, signalsNow())) {
+        _exit(kSignalsLeftChanged);
+    }
+});
+
+// Each wrapper reports the call, then makes it.
+template <typename Call, typename... Arguments>
+auto hooked(const char* name, Call call, Arguments... arguments)
+{
+    reportCall(name);
+    return call(arguments...);
+}
+
 } // namespace
 
 // The linker names them so.
@@ -69,43 +134,34 @@ int __real_tcdrain(int terminal);
 int __real_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
 int __real_sigpending(sigset_t* pending);
-int __real_tcgetpgrp(int terminal);
+pid_t __real_tcgetpgrp(int terminal);
 int __wrap_tcsetattr(int terminal, int when, const termios* settings);
 int __wrap_tcdrain(int terminal);
 int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
 int __wrap_sigpending(sigset_t* pending);
-int __wrap_tcgetpgrp(int terminal);
+pid_t __wrap_tcgetpgrp(int terminal);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
 {
-    reportCall("tcsetattr");
-    return __real_tcsetattr(terminal, when, settings);
+    return hooked("tcsetattr", __real_tcsetattr, terminal, when, settings);
 }
-
 int __wrap_tcdrain(int terminal)
 {
-    reportCall("tcdrain");
-    return __real_tcdrain(terminal);
+    return hooked("tcdrain", __real_tcdrain, terminal);
 }
-
 int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask)
 {
-    reportCall("pselect");
-    return __real_pselect(count, readable, writable, failed, timeout, mask);
+    return hooked("pselect", __real_pselect, count, readable, writable, failed, timeout, mask);
 }
-
 int __wrap_sigpending(sigset_t* pending)
 {
-    reportCall("sigpending");
-    return __real_sigpending(pending);
+    return hooked("sigpending", __real_sigpending, pending);
 }
-
-int __wrap_tcgetpgrp(int terminal)
+pid_t __wrap_tcgetpgrp(int terminal)
 {
-    reportCall("tcgetpgrp");
-    return __real_tcgetpgrp(terminal);
+    return hooked("tcgetpgrp", __real_tcgetpgrp, terminal);
 }
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)

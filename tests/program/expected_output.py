@@ -31,6 +31,9 @@ WORKED_EXAMPLE_AT_A_TERMINAL = (
 )
 # Typed at a terminal, each entry ends with Enter.
 WORKED_EXAMPLE_TYPED = b"".join(entry + b"\r" for entry in WORKED_EXAMPLE_ENTRIES)
+# How a failure is reported, before its reason.
+LOST_OUTPUT = b"membership: cannot write standard output: "
+UNREADABLE_INPUT = b"membership: cannot read standard input: "
 # Both Windows' and Wine's command interpreters start "pause" with this.
 INTERPRETER_PAUSE_PROMPT = b"Press any key to continue"
 

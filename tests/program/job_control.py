@@ -20,7 +20,7 @@ import termios
 import time
 import traceback
 
-from expected_output import PAUSE_PROMPT, WORKED_EXAMPLE_TYPED
+from expected_output import LOST_OUTPUT, PAUSE_PROMPT, WORKED_EXAMPLE_RESULT, WORKED_EXAMPLE_TYPED
 
 WAIT_SECONDS = 10
 # How long a program that waits (not running) must show nothing new before a text it has not
@@ -32,6 +32,8 @@ SHELL_IGNORES = (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTIN, 
 TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-\\": b"\x1c", "abc": b"abc"}
 TYPED.update({"Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"})  # output held, and let go
 FOR_THE_OTHER_JOB = b"abc"
+# The hooked program's exit status where the pause left a signal's action or the mask changed.
+SIGNALS_LEFT_CHANGED = 125
 
 
 def process_state(pid):
@@ -125,7 +127,8 @@ class Leader:
         standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
         master (the entries typed there), or "its terminal's master"."""
         self.shown, self.status = b"", None
-        self.output = tempfile.NamedTemporaryFile() if world.get("stdout") else None
+        self.output = world.get("stdout")
+        self.output = tempfile.NamedTemporaryFile() if self.output is True else self.output
         if stdin == "not a terminal":
             stdin = os.open(os.devnull, os.O_RDONLY)
             self.held_open = [stdin]
@@ -154,7 +157,8 @@ class Leader:
         continue it; or a session of its own, `setsid`), the signals `ignored` ignored and
         `blocked` blocked, descriptors from 3 up to `descriptors` in use (or none to spare,
         `no_descriptor_to_spare`), `hooks` (CallHooks) holding its calls on the terminal, and
-        standard output the terminal or, with `stdout`, a file (of at most `file_size`)."""
+        standard output the terminal, or `stdout`: a path, or True for a file of the leader's
+        (of at most `file_size` bytes)."""
         if world.get("setsid"):
             os.setsid()
         elif not world.get("orphaned"):
@@ -171,7 +175,7 @@ class Leader:
         if stdin is not None:
             os.dup2(self.keyboard if stdin == "its terminal's master" else stdin, 0)
         if self.output:
-            os.dup2(os.open(self.output.name, os.O_WRONLY), 1)
+            os.dup2(os.open(getattr(self.output, "name", self.output), os.O_WRONLY), 1)
             limit = world.get("file_size", resource.RLIM_INFINITY)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
         kept, descriptors = hooks.ends_for_the_job if hooks else (), world.get("descriptors", 3)
@@ -359,9 +363,10 @@ def play(leader, events, hooks=None):
     stopped); "in key mode"; "prompted N" (N prompts shown, in key mode); "unprompted"; "at
     CALL [N]" (until the N-th CALL is due, or "at any"; "...or a stop" where it may stop
     first); "free" (every call let go); "waiting for a key" (its prompt shown, and its wait
-    let go); "nothing typed left"; "hung up" (its master closed); "held key"; and last, "ends
-    by SIGNAL|0", "ends at once" (0, unprompted) or "KEY until ended" (typed whenever key mode
-    shows), then only "the file holds the prompt" (standard output a file)."""
+    let go); "the result shown"; "the report shown" (of output lost); "nothing typed left";
+    "hung up" (its master closed); "held key"; and last, "ends by SIGNAL|0", "ends at once" (0,
+    unprompted) or "KEY until ended [with STATUS]" (typed whenever key mode shows), then only
+    "the file holds the prompt" (standard output a file)."""
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
         failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
@@ -414,6 +419,10 @@ def play_one(leader, name, hooks, state):
         wait_until(lambda: key_mode(leader.settings()), "in key mode")
         if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
             return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
+    elif name == "the result shown":
+        leader.wait_to_see(WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n"))
+    elif name == "the report shown":
+        leader.wait_to_see(LOST_OUTPUT)
     elif name == "unprompted" and PAUSE_PROMPT in leader.read():
         return "prompted from the background"
     elif words[0] == "at":
@@ -446,8 +455,8 @@ def play_one(leader, name, hooks, state):
     elif words[0] == "ends":
         status = 0 if words[-1] in ("0", "once") else -int(getattr(signal, words[-1], words[-1]))
         return ended_by(leader, status, state["other"], words[-1] == "once")
-    elif name.endswith("until ended"):
-        return end_with_a_key(leader, TYPED[words[0]])
+    elif "until ended" in name:  # with 0, or with the status named
+        return end_with_a_key(leader, TYPED[words[0]], int(words[-1]) if words[-1].isdigit() else 0)
     elif name == "the file holds the prompt":
         leader.output.seek(0)
         if not leader.output.read().endswith(PAUSE_PROMPT + b"\n"):
@@ -483,13 +492,20 @@ def ended_by(leader, status, other, at_once=False):
     if (leader.status != status and not by_a_signal) or leader.settings() != (
         other or leader.settings_before
     ):
-        return f"ended with {leader.status}, not {status}; the settings {leader.settings()}"
+        return f"ended with {leader.status}, not {status}; the settings {leader.settings()}" + (
+            left_changed(leader)
+        )
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
     return "it prompted, and waited" if at_once and PAUSE_PROMPT in leader.read() else ""
 
 
-def end_with_a_key(leader, key):
+def left_changed(leader):
+    changed = leader.status == SIGNALS_LEFT_CHANGED
+    return ": the pause left a signal's action or the mask changed" if changed else ""
+
+
+def end_with_a_key(leader, key, status=0):
     """Types the key whenever the terminal shows key mode (a continue that came late takes the
     terminal again, dropping what was typed), until the program ends."""
     deadline = time.monotonic() + WAIT_SECONDS
@@ -500,8 +516,8 @@ def end_with_a_key(leader, key):
         if key_mode(leader.settings()):
             leader.type(key)
         leader.read(0.005)
-    if leader.status not in (0, -signal.SIGINT if key == TYPED["Ctrl-C"] else 0):
-        return f"ended with {leader.status}"
+    if leader.status not in (status, -signal.SIGINT if key == TYPED["Ctrl-C"] else status):
+        return f"ended with {leader.status}" + left_changed(leader)
     if leader.settings() != leader.settings_before:
         return "the terminal's settings were not put back"
     return ""

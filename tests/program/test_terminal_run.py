@@ -93,6 +93,8 @@ SCENES = [
     ("a held key ends it at once", {}, "prompted 1; held key"),
     ("hung up, SIGHUP ignored, it ends with 1", {"ignored": [signal.SIGHUP]},
      "prompted 1; hung up"),
+    ("a failure is reported before the pause waits", {"stdout": "/dev/full"},
+     "in key mode; the report shown; key until ended with 1"),
     ("each stop, Ctrl-Z, SIGTTIN or SIGTTOU, puts the terminal back; a continue takes it", {},
      "prompted 1; Ctrl-Z; stopped; SIGCONT; prompted 2; SIGTTIN; stopped; SIGCONT; prompted 3; "
      "SIGTTOU; stopped; SIGCONT; prompted 4; key until ended"),
@@ -116,6 +118,8 @@ HOOKED_SCENES = [
      "at any; bg; other job; at tcsetattr or a stop; fg; free; key until ended"),
     ("brought back as it begins, it puts back its own job's settings, not another's", {},
      "at tcgetpgrp; bg; other job; at tcdrain; fg; free; key until ended"),
+    ("the result is on the screen before the pause waits", {},
+     "at pselect; the result shown; free; prompted 1; key until ended"),
     ("moved to the background as its prompt is due, it stops before writing it", {},
      "at pselect; bg; free; stopped; unprompted; " + BROUGHT_BACK),
     ("the same, tostop", {"tostop": True},
