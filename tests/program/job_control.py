@@ -1,11 +1,9 @@
-"""A job-control leader of the tests' own, as a shell is one: it leads a session, holds a
-pseudo-terminal as the session's controlling one, runs the program there as its foreground
-job, and can move it to the background without stopping it (as no shell does) and give the
-terminal to a job of its own, with settings and typed bytes of that job's. `play` plays events
-on the program at its pause, checking at every step what must hold, for the terminal test's
-scenes and the torture test. `in_sessions_of_their_own` runs a test's bodies as such leaders,
-each in a child process: a process that leads a group, as a shell's child does, cannot start a
-session.
+"""A job-control leader of the tests' own, as a shell is one: it leads a session whose
+controlling terminal is a pseudo-terminal, runs the program there as its foreground job, and
+can move it to the background (without a stop, as no shell does) and give the terminal to a
+job of its own. `scene` plays events on the program at its pause, checking at every step what
+must hold; `in_sessions_of_their_own` runs such leaders, each in a child process (a shell's
+child leads a group, and cannot start a session).
 """
 import array
 import contextlib
@@ -45,8 +43,8 @@ def process_state(pid):
         return None
 
 
-def wait_until(condition, what, seconds=WAIT_SECONDS):
-    deadline = time.monotonic() + seconds
+def wait_until(condition, what):
+    deadline = time.monotonic() + WAIT_SECONDS
     while not condition():
         if time.monotonic() > deadline:
             raise AssertionError(f"never {what}")
@@ -65,14 +63,10 @@ def key_mode(settings):
     return not settings[3] & (termios.ICANON | termios.ECHO)
 
 
-def in_a_session_of_its_own(body, *arguments):
-    return in_sessions_of_their_own([lambda: body(*arguments)])[0]
-
-
 def in_sessions_of_their_own(bodies, at_once=1):
-    """Runs each body in a child process that leads a new session, `at_once` at a time; returns
-    what each returned, a text ('' when all held), or the exception it raised, as a text. A
-    child that ends without its report (killed, say) is a failure that says how it ended."""
+    """Runs each body in a child that leads a new session, `at_once` at a time; returns what
+    each returned or raised, as a text ('' when all held). A child that ends without its
+    report (killed, say) is a failure that says how it ended."""
     outcomes, running, waiting = [""] * len(bodies), {}, list(enumerate(bodies))
     while waiting or running:
         while waiting and len(running) < at_once:
@@ -109,8 +103,8 @@ def in_sessions_of_their_own(bodies, at_once=1):
 
 
 class Leader:
-    """The session's leader; its terminal is `terminal`, and typing is writing to `keyboard`.
-    `sender`, under an emulator: a command that sends signals by the program's own numbers."""
+    """The session's leader: its terminal is `terminal`, typed at `keyboard`; `sender`, under an
+    emulator, a command that sends signals by the program's own numbers."""
 
     def __init__(self, sender=()):
         for number in SHELL_IGNORES:
@@ -189,8 +183,8 @@ class Leader:
         os.execvpe(command[0], command, dict(os.environ, **(hooks.environment if hooks else {})))
 
     def type(self, keys):
-        """Types the keys. Through TIOCSTI, the terminal takes each at once, so that the signal
-        of Ctrl-Z or Ctrl-C is sent before this returns; written, where that is refused."""
+        """Types the keys: through TIOCSTI, so that Ctrl-Z's signal is sent before this returns;
+        written, where that is refused."""
         try:
             for key in keys:
                 fcntl.ioctl(self.terminal, termios.TIOCSTI, bytes([key]))
@@ -216,23 +210,21 @@ class Leader:
                 raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
 
     def settings(self):
-        """The terminal's settings, each control character a number (termios gives those of line
-        mode as bytes, VMIN and VTIME of key mode as numbers)."""
+        """The terminal's settings, each control character a number (as VMIN and VTIME are)."""
         settings = termios.tcgetattr(self.terminal)
         settings[6] = [ord(c) if isinstance(c, bytes) else c for c in settings[6]]
         return settings
 
     def set_settings(self, settings=None, local_flags=0, clear=0):
-        """Sets the terminal's settings (the first ones), local flags (c_lflag) set and cleared;
-        returns them."""
+        """Sets the settings (the first ones), c_lflag's `local_flags` set; returns them."""
         settings = list(settings or self.settings_before)
         settings[3] = settings[3] & ~clear | local_flags
         termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
         return self.settings()
 
     def unread(self):
-        """How many typed bytes no one has read, a line's end or not: in line mode the terminal
-        counts whole lines alone, so it is asked in key mode for a moment."""
+        """How many typed bytes no one has read (in line mode, whole lines alone are counted:
+        it is asked in key mode for a moment)."""
         settings = termios.tcgetattr(self.terminal)
         if not settings[3] & termios.ICANON:
             return bytes_queued(self.terminal)
@@ -243,8 +235,8 @@ class Leader:
             termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
 
     def hold_terminal(self, for_another_group=False):
-        """Takes the terminal for the leader's group, or for a group of its own (a job of an
-        orphaned group shares the leader's)."""
+        """Takes the terminal for the leader's group, or for a new one (an orphaned job shares
+        the leader's)."""
         group = os.getpgrp()
         if for_another_group:
             group = self.other_group = os.fork()
@@ -260,7 +252,7 @@ class Leader:
             os.tcsetpgrp(self.terminal, self.pid)
 
     def signal(self, number, by_number=False):
-        """Sends the signal: by the host's number, or by the program's own through `sender`."""
+        """Sends the signal by the host's number, or by the program's own (`sender`)."""
         if by_number and self.sender:
             subprocess.run(self.sender + [str(self.pid), str(number)], check=False)
         else:
@@ -292,8 +284,7 @@ class Leader:
 
 
 class CallHooks:
-    """The calls on the terminal of the program with hooks (call_hooks.cpp), each held until
-    the test lets it go."""
+    """The hooked program's calls (call_hooks.cpp), each held until the test lets it go."""
 
     def __init__(self):
         self.events, events_writer = os.pipe()
@@ -307,8 +298,8 @@ class CallHooks:
             os.close(end)
 
     def until(self, name, leader, count=1):
-        """Lets the call held and each call after it go until the count-th `name` (None: any)
-        is due, and holds that one; False if the job stops or ends first."""
+        """Lets calls go until the count-th `name` (None: any) is due, and holds it; False if
+        the job stops or ends first."""
         self.go(leader)
         deadline = time.monotonic() + WAIT_SECONDS
         while True:
@@ -327,8 +318,8 @@ class CallHooks:
             self.go(leader)
 
     def go(self, leader):
-        """Lets the call held go, once it has taken the byte: else a handler's call, come
-        meanwhile, would take it and go unheld."""
+        """Lets the call held go, and waits till it has taken the byte (else a handler's call
+        would)."""
         if self.held:
             os.write(self.go_writer, b"g")
             self.held = False
@@ -369,7 +360,10 @@ def play(leader, events, hooks=None):
     "the file holds the prompt" (standard output a file)."""
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
-        failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
+        try:
+            failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
+        except AssertionError as ran_out:  # a wait
+            failure = str(ran_out)
         if failure:
             return f"{failure} (at {name or 'the end'!r})"
         leader.read()
@@ -525,20 +519,18 @@ def end_with_a_key(leader, key, status=0):
 
 def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):
     """Starts the program as a job in the world (Leader.start's; `hooks`, the hooked program's
-    calls held, CallHooks), answers its dialogue at the
-    terminal (`typed` after it), and plays the events ("EVENT; EVENT..."); returns what did not
-    hold, or ''."""
+    calls held, CallHooks), answers its dialogue at the terminal (`typed` after it), and plays
+    the events ("EVENT; EVENT...", or play's pairs); returns what did not hold, or ''."""
     leader, hooks = Leader(sender), CallHooks() if hooks else None
     if tostop:
         leader.settings_before = leader.set_settings(local_flags=termios.TOSTOP)
     leader.start(command, hooks=hooks, **world)
     try:
-        try:
-            if world.get("stdin") is None:
-                leader.type(WORKED_EXAMPLE_TYPED + typed)
-            failure = play(leader, [(event, 0) for event in events.split("; ")], hooks)
-        except AssertionError as ran_out:  # a wait
-            failure = str(ran_out)
+        if world.get("stdin") is None:
+            leader.type(WORKED_EXAMPLE_TYPED + typed)
+        if isinstance(events, str):
+            events = [(event, 0) for event in events.split("; ")]
+        failure = play(leader, events, hooks)
         if failure and "showed last" not in failure:
             failure += f"; it showed last {leader.read()[-120:]!r}"
         return failure

@@ -13,7 +13,6 @@ Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] [--signals SIGN
 import os
 import re
 import signal
-import struct
 import subprocess
 import sys
 import time
@@ -32,7 +31,6 @@ from expected_output import (
 )
 from job_control import (
     Leader,
-    in_a_session_of_its_own,
     in_sessions_of_their_own,
     key_mode,
     scene,
@@ -52,15 +50,10 @@ SCENES_AT_ONCE = 4
 
 
 def statically_linked(path):
-    """Whether the ELF program needs no dynamic loader (has no PT_INTERP header), which
-    could not load its libraries with no descriptor to spare."""
+    """Whether the ELF program has no loader (which could not load its libraries with no
+    descriptor to spare): no .interp section."""
     with open(path, "rb") as program:
-        elf = program.read(1 << 16)
-    wide, order = elf[4] == 2, "<" if elf[5] == 1 else ">"
-    table = struct.unpack_from(order + ("Q" if wide else "I"), elf, 0x20 if wide else 0x1C)[0]
-    size, count = struct.unpack_from(order + "HH", elf, 0x36 if wide else 0x2A)
-    kinds = [struct.unpack_from(order + "I", elf, table + i * size)[0] for i in range(count)]
-    return 3 not in kinds  # PT_INTERP
+        return b".interp" not in program.read()
 
 
 def ignored_or_blocked(number, events):
@@ -155,7 +148,7 @@ def wine_screen(drawn):
 
 
 def in_its_session(test, body):
-    outcome = in_a_session_of_its_own(body)
+    outcome = in_sessions_of_their_own([body])[0]
     if outcome:
         test.fail(outcome)
 
