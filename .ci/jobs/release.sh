@@ -5,8 +5,8 @@
 # and a month on, one compiler at a time. The same SHA256SUMS, or diffoscope says which bytes
 # differ. Then what a person downloads: lintian and rpmlint find nothing; each .deb installs
 # into a dpkg root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all
-# as packed; each installed program runs the worked example (under qemu where foreign) and
-# carries the protections the README's table gives. And the README's commands, as written: the
+# as packed (their program runs the worked example in the package test); each program carries
+# the protections the README's table gives. And the README's commands, as written: the
 # run command, in a clone and in the released source, and the .tar.gz's install and removal
 # (into a scratch /usr/local), which leave the folders already there as they were, and nothing.
 set -euo pipefail
@@ -138,7 +138,7 @@ for tools in gnu busybox; do
 done
 
 echo "--- each processor: in the README's table, its program's protections as the table says,"
-echo "    its packages installed and their program on the worked example"
+echo "    its packages installed"
 # Every program: relocations read-only (RELRO), a stack that is not executable,
 # stack protector canaries, no loader and no shared library; position-
 # independent (static-pie, bound at start-up) where the README's table says
@@ -160,18 +160,14 @@ while read -r debian _ uname qemu rpm; do
         grep -Eq "$need" <<<"$headers" || { echo "$debian: no $need" >&2; exit 1; }
     done
     ! grep -Eq 'NEEDED|INTERP' <<<"$headers" || { echo "$debian: not static" >&2; exit 1; }
-    run=()
-    [[ $qemu == - ]] || run=("$qemu")
     root=$scratch/dpkg-$debian
     mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
     touch "$root/var/lib/dpkg/status"
     dpkg --root="$root" --add-architecture "$debian"
     dpkg --root="$root" --force-script-chrootless -i "$dist"/membership_*_"$debian".deb >/dev/null
-    expect_worked_example "${run[@]}" "$root/usr/bin/membership"
     [[ $rpm != - ]] || continue
     root=$scratch/rpm-$rpm
     rpm --root "$root" --initdb
     rpm --root "$root" -i --ignorearch "$dist"/membership-*-1."$rpm".rpm
     rpm --root "$root" -V membership
-    expect_worked_example "${run[@]}" "$root/usr/bin/membership"
 done < <(grep -v '^#' packaging/linux-processors.txt)

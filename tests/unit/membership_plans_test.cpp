@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <map>
 #include <vector>
@@ -27,39 +26,6 @@ TEST(LookupMonthlyRate, EveryByteValue)
             EXPECT_EQ(rate, 0.0) << "byte " << value;
             EXPECT_FALSE(std::signbit(rate)) << "byte " << value << " gave -0.0";
         }
-    }
-}
-
-struct ChargeCase
-{
-    std::int32_t months;
-    double monthlyRate;
-    double expected;
-};
-
-TEST(ComputeTotalCharge, Table)
-{
-    constexpr std::int32_t kMost = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int32_t kLeast = std::numeric_limits<std::int32_t>::min();
-    const std::vector<ChargeCase> cases{
-        {12, 50.0, 600.0},
-        {6, 40.0, 240.0},
-        {3, 30.0, 90.0},
-        {1, 20.0, 20.0},
-        {0, 50.0, 0.0},
-        {0, 0.0, 0.0},
-        {3, 0.0, 0.0},
-        {-3, 20.0, -60.0},
-        {-3, 0.0, -0.0},
-        {kMost, 50.0, 107374182350.0},
-        {kLeast, 50.0, -107374182400.0},
-        {kMost, 0.0, 0.0},
-    };
-    for (const ChargeCase& charge : cases) {
-        const double total = computeTotalCharge(charge.months, charge.monthlyRate);
-        EXPECT_EQ(total, charge.expected) << charge.months << " x " << charge.monthlyRate;
-        EXPECT_EQ(std::signbit(total), std::signbit(charge.expected))
-            << charge.months << " x " << charge.monthlyRate << ": sign of zero";
     }
 }
 
