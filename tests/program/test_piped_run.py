@@ -169,9 +169,9 @@ class PipedRun(unittest.TestCase):
                         due = b"\n".join(b"  " + line for line in due[len(MENU) :].split(b"\n"))
                 # Trailing spaces are lost in a manual page's example, and an editor's.
                 lines = [line.rstrip() for line in shown[shown.lastindex].split("\n")]
-                self.assertEqual(
-                    lines, [line.rstrip() for line in due.decode().rstrip("\n").split("\n")]
-                )
+                due = [line.rstrip() for line in due.decode().rstrip("\n").split("\n")]
+                if lines != due:
+                    self.fail(first_difference("\n".join(lines), "\n".join(due)))
 
 
 @unittest.skipIf(ON_WINDOWS, "closed descriptors, limits and POSIX signals")
