@@ -19,7 +19,6 @@ import tarfile
 import tempfile
 import time
 import unittest
-import zipfile
 
 from expected_output import (
     INTERPRETER_PAUSE_PROMPT,
@@ -72,27 +71,22 @@ def read_out(*command):
 
 def unpack(package, directory):
     """Unpacks the package; returns the folder that holds its files."""
-    if package.name.endswith(".deb"):
-        read_out("dpkg-deb", "--extract", package, directory)
-        return directory
-    if package.name.endswith(".zip"):
-        with zipfile.ZipFile(package) as archive:
-            archive.extractall(directory)
-        return directory / package.name.removesuffix(".zip")
-    if package.name.endswith(".msi"):
-        read_out("msiextract", "--directory", directory, package)
-        return directory
-    if package.name.endswith(".rpm"):
+    name = package.name
+    if name.endswith((".zip", ".tar.gz")):
+        shutil.unpack_archive(package, directory)
+        return directory / re.sub(r"\.(zip|tar\.gz)$", "", name)
+    if name.endswith(".rpm"):
         with package.open("rb") as rpm:
             payload = subprocess.run(
                 ["rpm2archive", "-"], stdin=rpm, capture_output=True, check=True
-            ).stdout
-        with tarfile.open(fileobj=io.BytesIO(payload)) as archive:
+            )
+        with tarfile.open(fileobj=io.BytesIO(payload.stdout)) as archive:
             archive.extractall(directory)
-        return directory
-    with tarfile.open(package) as archive:
-        archive.extractall(directory)
-    return directory / package.name.removesuffix(".tar.gz")
+    elif name.endswith(".deb"):
+        read_out("dpkg-deb", "--extract", package, directory)
+    else:
+        read_out("msiextract", "--directory", directory, package)
+    return directory
 
 
 def files_under(folder):
