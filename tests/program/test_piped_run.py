@@ -290,6 +290,17 @@ class PosixDescriptors(unittest.TestCase):
                 file.seek(start)
                 run(stdin=file)
                 self.assertEqual(file.read(), rest)
+        # A pipe cannot be given back what was read from it: up to 16 KiB is gone.
+        reader, writer = os.pipe()
+        os.write(writer, WORKED_EXAMPLE_INPUT + tail)
+        os.close(writer)
+        with self.subTest("a pipe: up to 16 KiB after the last entry gone"), open(
+            reader, "rb"
+        ) as pipe:
+            run(stdin=pipe)
+            rest = pipe.read()
+            gone = len(tail) - len(rest)
+            self.assertTrue(tail.endswith(rest) and gone <= 16 << 10, f"{gone} bytes gone")
 
     def test_a_stream_left_non_blocking_is_waited_on(self):
         # O_NONBLOCK belongs to the open file, which the child shares: a read or write that
