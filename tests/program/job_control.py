@@ -483,12 +483,10 @@ def ended_by(leader, status, other, at_once=False):
     ends itself by the host's signal, any signal stands for the program's."""
     wait_until(leader.ended, f"ended, by {status}")
     by_a_signal = status < 0 and leader.sender and leader.status < 0  # the emulator's
-    if (leader.status != status and not by_a_signal) or leader.settings() != (
-        other or leader.settings_before
-    ):
-        return f"ended with {leader.status}, not {status}; the settings {leader.settings()}" + (
-            left_changed(leader)
-        )
+    if leader.status != status and not by_a_signal:
+        return f"ended with {leader.status}, not {status}" + left_changed(leader)
+    if leader.settings() != (other or leader.settings_before):
+        return f"ended, the settings not {'the other job' if other else 'the first'}'s"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
     return "it prompted, and waited" if at_once and PAUSE_PROMPT in leader.read() else ""

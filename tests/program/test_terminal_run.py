@@ -127,6 +127,8 @@ HOOKED_SCENES = [
      "waiting for a key; Ctrl-Z; at sigpending; SIGCONT; free; key until ended"),
     ("a stop just after the key stops it once the terminal is put back; continued, it ends", {},
      "waiting for a key; key; at tcsetattr; Ctrl-Z; free; stopped; SIGCONT; ends by 0"),
+    ("moved to the background as it puts the terminal back after the key, it does so once"
+     " brought back", {}, "waiting for a key; key; at tcsetattr; bg; free; stopped; fg; ends by 0"),
     ("a stop with the key: the key read, or dropped and asked for again", {},
      "waiting for a key; Ctrl-Z; key; free; stopped; SIGCONT; key until ended"),
     ("stopped while its output is held (Ctrl-S), it prompts once brought back", {},
