@@ -235,7 +235,7 @@ enum class Take { taken, interrupted, impossible };
 // hang-up, or the background of a group that no shell could continue).
 Take asItsJob(int result)
 {
-    return result == 0 ? Take::taken : errno == EINTR ? Take::interrupted : Take::impossible;
+    return result >= 0 ? Take::taken : errno == EINTR ? Take::interrupted : Take::impossible;
 }
 
 // Key mode: one key at a time, no echo, Ctrl-C still working, and a read
@@ -274,12 +274,11 @@ Take waitUntilReady(bool forThePrompt)
         if (lastJobControl != 0) {
             return;
         }
-        fd_set watched;
-        FD_ZERO(&watched);
+        fd_set watched{}; // empty
         FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, &watched);
         const int ready = pselect(STDOUT_FILENO + 1, forThePrompt ? nullptr : &watched,
                                   forThePrompt ? &watched : nullptr, nullptr, nullptr, &maskBefore);
-        outcome = asItsJob(ready > 0 ? 0 : -1);
+        outcome = asItsJob(ready);
     });
     return outcome;
 }
@@ -327,14 +326,11 @@ bool waitForKey(std::ostream& output)
                 prompted = true;
             }
         } else {
-            // A key's first bytes, then a window for the rest, which the put-back drops;
-            // or a hang-up. A read that fails loses the terminal (from the background, or
-            // a group that no shell could continue), which is then taken again, or never.
-            const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
-            if (got > 0) {
+            // A key's first bytes, then a window for the rest, which the put-back drops.
+            // Else a hang-up, or the terminal lost (from the background, or a group that
+            // no shell could continue): it is taken again, or never.
+            if (read(STDIN_FILENO, bytes.data(), bytes.size()) > 0) {
                 std::this_thread::sleep_for(kKeyWindow);
-            }
-            if (got >= 0) {
                 return true;
             }
             taken = false;
