@@ -121,6 +121,8 @@ class Leader:
         standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
         master (the entries typed there), or "its terminal's master"."""
         self.shown, self.status = b"", None
+        while self.pid and self.read(0.02):  # a job before: what it left to show
+            self.shown = b""
         self.output = world.get("stdout")
         self.output = tempfile.NamedTemporaryFile() if self.output is True else self.output
         if stdin == "not a terminal":
@@ -337,7 +339,7 @@ class CallHooks:
 def pause_for(seconds):
     """Spins for the shortest delays, where a sleep would overshoot them."""
     if seconds >= 1e-3:
-        time.sleep(seconds)
+        return time.sleep(seconds)
     until = time.perf_counter() + seconds
     while time.perf_counter() < until:
         pass
