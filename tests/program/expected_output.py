@@ -13,7 +13,7 @@ TEXTS = {
         r"string_view k(\w+) =((?:\s*\"(?:[^\"\\]|\\.)*\")+);", HEADER.read_text()
     )
 }
-MENU, PAUSE_PROMPT = TEXTS["Menu"], TEXTS["PausePrompt"]
+MENU, PAUSE_PROMPT, CHARGE_LABEL = TEXTS["Menu"], TEXTS["PausePrompt"], TEXTS["ChargeLabel"]
 PROMPT_LIST = (TEXTS["ChoicePrompt"], TEXTS["MonthsPrompt"], TEXTS["NamePrompt"])
 PROMPTS = b"".join(PROMPT_LIST)
 WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT = (

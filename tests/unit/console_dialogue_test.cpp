@@ -18,58 +18,52 @@ struct ResultCase
 {
     const char* promise; // the manual's words
     std::string input;
-    std::string resultLine;
+    std::string name; // as the result line shows it
+    const char* total;
 };
 
 // Each promise of the manual's DESCRIPTION and "Unusual entries" for what
-// the entries give, with the result line due (the menu and prompts always
-// come before it, whatever the input).
+// the entries give, with the name and total the result line shows (the menu
+// and prompts always come before it, whatever the input).
 TEST(ConsoleDialogue, ResultLineForEachPromiseOfTheManual)
 {
     const std::string longName(20000, 'N');
     const std::vector<ResultCase> cases{
-        {"the worked example", "a\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
-        {"the plan letter in either case: A", "A\n6\nAnn\n", "Ann The Total Charge is $ 240.00"},
-        {"B, Child, 20", "b\n1\nBo\n", "Bo The Total Charge is $ 20.00"},
-        {"C, Senior, 30", "C\n3\nCy\n", "Cy The Total Charge is $ 90.00"},
-        {"D, Family, 50: fixed notation, two decimals, such as 600.00", "d\n12\nDi\n",
-         "Di The Total Charge is $ 600.00"},
-        {"no grouping, and never rounded", "D\n2147483647\nMax\n",
-         "Max The Total Charge is $ 107374182350.00"},
-        {"any other character selects no plan", "E\n5\nAnn\n", "Ann The Total Charge is $ 0.00"},
-        {"a byte above 127 selects no plan", "\xE1\n5\nAnn\n", "Ann The Total Charge is $ 0.00"},
-        {"an empty line selects no plan", "\n3\nAnn\n", "Ann The Total Charge is $ 0.00"},
+        {"the worked example", std::string(expected::kWorkedExampleInput), "Ann", "240.00"},
+        {"the plan letter in either case: A", "A\n6\nAnn\n", "Ann", "240.00"},
+        {"B, Child, 20", "b\n1\nBo\n", "Bo", "20.00"},
+        {"C, Senior, 30", "C\n3\nCy\n", "Cy", "90.00"},
+        {"D, Family, 50: fixed notation, two decimals, such as 600.00", "d\n12\nDi\n", "Di",
+         "600.00"},
+        {"no grouping, and never rounded", "D\n2147483647\nMax\n", "Max", "107374182350.00"},
+        {"any other character selects no plan", "E\n5\nAnn\n", "Ann", "0.00"},
+        {"a byte above 127 selects no plan", "\xE1\n5\nAnn\n", "Ann", "0.00"},
+        {"an empty line selects no plan", "\n3\nAnn\n", "Ann", "0.00"},
         {"a space before the letter is the choice, the letter spoils the count", " A\n6\nAnn\n",
-         "  The Total Charge is $ 0.00"},
+         " ", "0.00"},
         {"a whole word selects by its first letter, the rest spoils the count", "Adult\n6\nAnn\n",
-         "  The Total Charge is $ 0.00"},
-        {"the letter and the month count may share a line", "B 4\nBo\n",
-         "Bo The Total Charge is $ 80.00"},
-        {"-2 months of plan A is -80.00", "A\n-2\nAnn\n", "Ann The Total Charge is $ -80.00"},
-        {"a count with a sign", "A\n+7\nAnn\n", "Ann The Total Charge is $ 280.00"},
-        {"a negative count with no plan prints -0.00", "x\n-3\nAnn\n",
-         "Ann The Total Charge is $ -0.00"},
-        {"a count not a number: 0, and the name is not read", "A\nsix\nAnn\n",
-         "  The Total Charge is $ 0.00"},
-        {"a count with a fraction: .5 becomes the name", "A\n2.5\nAnn\n",
-         ".5 The Total Charge is $ 80.00"},
-        {"an empty line at the month or name prompt is passed over", "a\n\n6\n\nAnn\n",
-         "Ann The Total Charge is $ 240.00"},
-        {"above the range: the limit, and the name not read", "A\n99999999999\nAnn\n",
-         "  The Total Charge is $ 85899345880.00"},
-        {"below the range: the limit, and the name not read", "A\n-99999999999\nAnn\n",
-         "  The Total Charge is $ -85899345920.00"},
-        {"the name is one word", "A\n6\nAnn Lee\n", "Ann The Total Charge is $ 240.00"},
-        {"the name's bytes as they come", "A\n1\nJos\xC3\xA9\n",
-         "Jos\xC3\xA9 The Total Charge is $ 40.00"},
-        {"a long name, whole", "C\n2\n" + longName + " Lee\n",
-         longName + " The Total Charge is $ 60.00"},
-        {"the end of input before the choice", "", "  The Total Charge is $ 0.00"},
-        {"the end of input before the count", "A", "  The Total Charge is $ 0.00"},
-        {"the end of input before the name", "A\n6\n\n", "  The Total Charge is $ 240.00"},
-        {"the end of input ends the name", "C\n2\nAnn", "Ann The Total Charge is $ 60.00"},
+         " ", "0.00"},
+        {"the letter and the month count may share a line", "B 4\nBo\n", "Bo", "80.00"},
+        {"-2 months of plan A is -80.00", "A\n-2\nAnn\n", "Ann", "-80.00"},
+        {"a count with a sign", "A\n+7\nAnn\n", "Ann", "280.00"},
+        {"a negative count with no plan prints -0.00", "x\n-3\nAnn\n", "Ann", "-0.00"},
+        {"a count not a number: 0, and the name is not read", "A\nsix\nAnn\n", " ", "0.00"},
+        {"a count with a fraction: .5 becomes the name", "A\n2.5\nAnn\n", ".5", "80.00"},
+        {"an empty line at the month or name prompt is passed over", "a\n\n6\n\nAnn\n", "Ann",
+         "240.00"},
+        {"above the range: the limit, and the name not read", "A\n99999999999\nAnn\n", " ",
+         "85899345880.00"},
+        {"below the range: the limit, and the name not read", "A\n-99999999999\nAnn\n", " ",
+         "-85899345920.00"},
+        {"the name is one word", "A\n6\nAnn Lee\n", "Ann", "240.00"},
+        {"the name's bytes as they come", "A\n1\nJos\xC3\xA9\n", "Jos\xC3\xA9", "40.00"},
+        {"a long name, whole", "C\n2\n" + longName + " Lee\n", longName, "60.00"},
+        {"the end of input before the choice", "", " ", "0.00"},
+        {"the end of input before the count", "A", " ", "0.00"},
+        {"the end of input before the name", "A\n6\n\n", " ", "240.00"},
+        {"the end of input ends the name", "C\n2\nAnn", "Ann", "60.00"},
     };
-    const std::string menuAndPrompts = expected::dialogueWith("");
+    const std::string menuAndPrompts = expected::menuAndPrompts();
     for (const ResultCase& entry : cases) {
         const std::string output = expected::runDialogue(entry.input);
         // Whatever the input: said once, as every row would say it.
@@ -77,7 +71,7 @@ TEST(ConsoleDialogue, ResultLineForEachPromiseOfTheManual)
                             menuAndPrompts)
             << "the menu and prompts, for " << entry.promise;
         EXPECT_PRED_FORMAT2(expected::sameText, output.substr(menuAndPrompts.size()),
-                            entry.resultLine + "\n")
+                            expected::resultLine(entry.name, entry.total))
             << entry.promise;
     }
 }

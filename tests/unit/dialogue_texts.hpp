@@ -23,14 +23,16 @@ inline constexpr std::string_view kPausePrompt = "Press any key to continue . . 
 inline constexpr std::string_view kWorkedExampleInput = "a\n6\nAnn\n";
 inline constexpr std::string_view kWorkedExampleResult = "Ann The Total Charge is $ 240.00\n";
 
-// The whole output of a run whose result line is `resultLine`.
-inline std::string dialogueWith(std::string_view resultLine)
+// The result line for the name and total shown.
+inline std::string resultLine(std::string_view name, std::string_view total)
 {
-    return std::string(kMenu)
-        .append(kChoicePrompt)
-        .append(kMonthsPrompt)
-        .append(kNamePrompt)
-        .append(resultLine);
+    return std::string(name).append(kChargeLabel).append(total).append("\n");
+}
+
+// What every run writes before its result line.
+inline std::string menuAndPrompts()
+{
+    return std::string(kMenu).append(kChoicePrompt).append(kMonthsPrompt).append(kNamePrompt);
 }
 
 // What the dialogue writes for `input` (defined with the dialogue's tests).
