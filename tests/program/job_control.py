@@ -119,7 +119,8 @@ class Leader:
     def start(self, command, hooks=None, stdin=None, **world):
         """Starts the command as a job in the foreground, in a world (become_the_job's), with
         standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
-        master (the entries typed there), or "its terminal's master"."""
+        master (the entries typed there), or "its terminal's master" (the entries written to
+        the terminal: its standard output had best be a file)."""
         self.shown, self.status = b"", None
         while self.pid and self.read(0.02):  # a job before: what it left to show
             self.shown = b""
@@ -133,6 +134,8 @@ class Leader:
             master = stdin.endswith("master")
             os.write(self.held_open[master], WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
             stdin = self.held_open[not master]
+        elif stdin == "its terminal's master":
+            os.write(self.terminal, WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
         pid = os.fork()
         if pid == 0:
             try:
@@ -183,6 +186,13 @@ class Leader:
         for descriptor in kept:
             os.set_inheritable(descriptor, True)
         os.execvpe(command[0], command, dict(os.environ, **(hooks.environment if hooks else {})))
+
+    def written(self):
+        """What standard output holds, where it is a file of the leader's; else nothing."""
+        if not hasattr(self.output, "read"):
+            return b""
+        self.output.seek(0)
+        return self.output.read()
 
     def type(self, keys):
         """Types the keys: through TIOCSTI, so that Ctrl-Z's signal is sent before this returns;
@@ -454,8 +464,7 @@ def play_one(leader, name, hooks, state):
     elif "until ended" in name:  # with 0, or with the status named
         return end_with_a_key(leader, TYPED[words[0]], int(words[-1]) if words[-1].isdigit() else 0)
     elif name == "the file holds the prompt":
-        leader.output.seek(0)
-        if not leader.output.read().endswith(PAUSE_PROMPT + b"\n"):
+        if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
             return "the file does not end with the prompt and a line end"
     return None
 
@@ -491,7 +500,8 @@ def ended_by(leader, status, other, at_once=False):
         return f"ended, the settings not {'the other job' if other else 'the first'}'s"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
-    return "it prompted, and waited" if at_once and PAUSE_PROMPT in leader.read() else ""
+    prompted = PAUSE_PROMPT in leader.read() + leader.written()
+    return "it prompted, and waited" if at_once and prompted else ""
 
 
 def left_changed(leader):
