@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     membership::runConsoleDialogue(input, output);
 
     const std::string written = output.str();
-    static const std::string menuAndPrompts = membership::expected::dialogueWith("");
+    static const std::string menuAndPrompts = membership::expected::menuAndPrompts();
     require(written.compare(0, menuAndPrompts.size(), menuAndPrompts) == 0,
             "menu and prompts come first");
 
