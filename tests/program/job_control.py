@@ -18,7 +18,13 @@ import termios
 import time
 import traceback
 
-from expected_output import LOST_OUTPUT, PAUSE_PROMPT, WORKED_EXAMPLE_RESULT, WORKED_EXAMPLE_TYPED
+from expected_output import (
+    LOST_OUTPUT,
+    PAUSE_PROMPT,
+    WORKED_EXAMPLE_INPUT,
+    WORKED_EXAMPLE_RESULT,
+    WORKED_EXAMPLE_TYPED,
+)
 
 WAIT_SECONDS = 10
 # How long a program that waits (not running) must show nothing new before a text it has not
@@ -132,10 +138,11 @@ class Leader:
         elif stdin in ("another terminal", "another terminal's master"):
             self.held_open = list(os.openpty())  # master, terminal
             master = stdin.endswith("master")
-            os.write(self.held_open[master], WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
+            os.write(self.held_open[master], WORKED_EXAMPLE_INPUT)
             stdin = self.held_open[not master]
         elif stdin == "its terminal's master":
-            os.write(self.terminal, WORKED_EXAMPLE_TYPED.replace(b"\r", b"\n"))
+            os.write(self.terminal, WORKED_EXAMPLE_INPUT)
+            stdin = self.keyboard
         pid = os.fork()
         if pid == 0:
             try:
@@ -172,7 +179,7 @@ class Leader:
         for descriptor in (0, 1, 2):
             os.dup2(self.terminal, descriptor)
         if stdin is not None:
-            os.dup2(self.keyboard if stdin == "its terminal's master" else stdin, 0)
+            os.dup2(stdin, 0)
         if self.output:
             os.dup2(os.open(getattr(self.output, "name", self.output), os.O_WRONLY), 1)
             limit = world.get("file_size", resource.RLIM_INFINITY)
