@@ -24,13 +24,14 @@ trap 'rm -rf "$scratch"' EXIT
 # expect_worked_example COMMAND...: runs COMMAND with the worked example's
 # entries as its input; fails unless its output ends with their dialogue.
 expect_worked_example() {
-    printf 'a\n6\nAnn\n' | "$@" | python3 -c '
+    PYTHONPATH=$PWD/tests/program python3 - "$@" <<'EOF' || return
+import subprocess
 import sys
-sys.path.insert(0, "tests/program")
-from expected_output import WORKED_EXAMPLE_OUTPUT
-output = sys.stdin.buffer.read()
+from expected_output import WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_OUTPUT
+output = subprocess.run(sys.argv[1:], input=WORKED_EXAMPLE_INPUT, stdout=subprocess.PIPE).stdout
 if not output.endswith(WORKED_EXAMPLE_OUTPUT):
-    sys.exit(f"{sys.argv[1]} wrote {output[-300:]!r}")' "$*"
+    sys.exit(f"{' '.join(sys.argv[1:])} wrote {output[-300:]!r}")
+EOF
     echo "$*: the worked example"
 }
 
