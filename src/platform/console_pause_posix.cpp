@@ -98,15 +98,18 @@ void noteJobControl(int number)
     lastJobControl = number;
 }
 
-// Run once (SA_RESETHAND): the signal, held back meanwhile, takes its default
-// action as this returns, and a fault of the program's own recurs. A refused
-// put-back must not stop the dying process (a stop of the pause's own leaves
-// SIGTTOU's action the default for a moment).
+// The signal, held back meanwhile, takes its default action as this returns,
+// and a fault of the program's own recurs. The default is set here, not by
+// SA_RESETHAND, which sets it as the signal is taken: a second one (Ctrl-C
+// held) would then end the process before the terminal is put back. A
+// refused put-back must not stop the dying process (a stop of the pause's
+// own leaves SIGTTOU's action the default for a moment).
 void endByDefault(int number)
 {
     const int savedErrno = errno;
     setAction(SIGTTOU, noteJobControl, 0);
     putTerminalBack();
+    setAction(number, SIG_DFL, 0);
     static_cast<void>(raise(number));
     errno = savedErrno;
 }
@@ -129,7 +132,6 @@ constexpr std::array kNotEnding{
 #endif
 };
 constexpr int kSignalSetBits = static_cast<int>(sizeof(sigset_t) * CHAR_BIT);
-constexpr int kOnce = static_cast<int>(SA_RESETHAND);
 
 // Runs `action` with the job-control signals held back until it returns; it
 // is given the mask from before, to let them through where it waits.
@@ -180,7 +182,7 @@ SignalsBefore takeSignals() noexcept
     for (int number = 1; number <= kSignalSetBits; ++number) {
         if (sigismember(&valid, number) == 1 &&
             std::find(kNotEnding.begin(), kNotEnding.end(), number) == kNotEnding.end()) {
-            takeSignal(before, number, endByDefault, kOnce);
+            takeSignal(before, number, endByDefault, 0);
         }
     }
     takeSignal(before, SIGTSTP, noteJobControl, 0);

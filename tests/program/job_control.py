@@ -374,9 +374,9 @@ def play(leader, events, hooks=None):
     CALL [N]" (until the N-th CALL is due, or "at any"; "...or a stop" where it may stop
     first); "free" (every call let go); "waiting for a key" (its prompt shown, and its wait
     let go); "the result shown"; "the report shown" (of output lost); "nothing typed left";
-    "hung up" (its master closed); "held key"; and last, "ends by SIGNAL|0", "ends at once" (0,
-    unprompted) or "KEY until ended [with STATUS]" (typed whenever key mode shows), then only
-    "the file holds the prompt" (standard output a file)."""
+    "hung up" (its master closed); "KEY held" or "signal N held"; and last, "ends by SIGNAL|0",
+    "ends at once" (0, unprompted) or "KEY until ended[ with STATUS]" (typed
+    whenever key mode shows), then only "the file holds the prompt" (standard output a file)."""
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
         try:
@@ -392,7 +392,22 @@ def play(leader, events, hooks=None):
 
 def play_one(leader, name, hooks, state):
     words = name.split()
-    if name in TYPED:
+    if words[-1] == "held":
+        # Until it ends: a key every 20 ms, as a keyboard repeats it; Ctrl-C or a signal again
+        # and again, in bursts (one at a time where the emulator's sender sends it).
+        one_at_a_time = words[0] == "key" or (words[0] == "signal" and leader.sender)
+        first_at = time.monotonic()
+        while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
+            for _ in range(1 if one_at_a_time else 64):
+                if words[0] == "signal":
+                    leader.signal(int(words[1]), by_number=True)
+                else:
+                    leader.type(TYPED[words[0]])
+            time.sleep(0.02 if words[0] == "key" else 0)
+        took = time.monotonic() - first_at
+        if words[0] == "key" and (took > 0.5 or leader.status != 0):
+            return f"a held key ended it with {leader.status} after {took:.1f} s"
+    elif name in TYPED:
         leader.type(TYPED[name])
     elif name.startswith("SIG") or words[0] == "signal":
         leader.signal(int(words[1]) if words[1:] else getattr(signal, name), bool(words[1:]))
@@ -457,14 +472,6 @@ def play_one(leader, name, hooks, state):
         leader.keyboard = None
         wait_until(leader.ended, "ended once hung up")
         return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
-    elif name == "held key":  # repeating every 20 ms, as a keyboard repeats it
-        first_at = time.monotonic()
-        while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
-            leader.type(b"k")
-            time.sleep(0.02)
-        took = time.monotonic() - first_at
-        if took > 0.5 or leader.status != 0:
-            return f"a held key ended it with {leader.status} after {took:.1f} s"
     elif words[0] == "ends":
         status = 0 if words[-1] in ("0", "once") else -int(getattr(signal, words[-1], words[-1]))
         return ended_by(leader, status, state["other"], words[-1] == "once")
