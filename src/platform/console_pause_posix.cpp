@@ -207,7 +207,9 @@ void putSignalsBack(const SignalsBefore& before) noexcept
 
 // Puts the terminal back and stops by the job-control signal noted, as its
 // default action would (not in a group that no shell could continue), unless
-// it was a continue or one came meanwhile: raising a stop would discard it.
+// it was a continue or one comes before the stop: the stop is raised with
+// continues let through, so that one that came is noted, not discarded by it,
+// and one that comes after it discards it, as the kernel does.
 void obeyJobControl()
 {
     holding([](const sigset_t& /*maskBefore*/) {
@@ -217,16 +219,17 @@ void obeyJobControl()
             return; // continued, but not after a stop of its own: the terminal is taken again
         }
         putTerminalBack();
-        sigset_t pending{};
-        sigpending(&pending);
-        if (sigismember(&pending, SIGCONT) == 1) {
-            return;
-        }
         const sigset_t stop = only(number);
+        const sigset_t continues = only(SIGCONT);
         setAction(number, SIG_DFL, 0);
+        pthread_sigmask(SIG_UNBLOCK, &continues, nullptr);
         static_cast<void>(raise(number));
-        pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // stopped here until continued
-        setAction(number, noteJobControl, 0);         // (meanwhile, a stop finds it put back)
+        if (lastJobControl == SIGCONT) {
+            setAction(number, SIG_IGN, 0); // the stop raised is discarded
+        } else {
+            pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // stopped here until continued
+        }
+        setAction(number, noteJobControl, 0); // (meanwhile, a stop finds it put back)
     });
 }
 

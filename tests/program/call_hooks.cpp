@@ -1,5 +1,5 @@
 // The program with a hook at each call that the pause makes on the terminal
-// (and at its start, its wait and its check for a continue): the linker's
+// (and at its start, its wait and the stops it raises): the linker's
 // --wrap sends the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is
 // "EVENTS,GO" (two descriptors), each call writes its name and a line end to
 // EVENTS, then waits for a byte from GO before it is made: 'g' lets it go,
@@ -133,13 +133,13 @@ int __real_tcsetattr(int terminal, int when, const termios* settings);
 int __real_tcdrain(int terminal);
 int __real_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
-int __real_sigpending(sigset_t* pending);
+int __real_raise(int number);
 pid_t __real_tcgetpgrp(int terminal);
 int __wrap_tcsetattr(int terminal, int when, const termios* settings);
 int __wrap_tcdrain(int terminal);
 int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
-int __wrap_sigpending(sigset_t* pending);
+int __wrap_raise(int number);
 pid_t __wrap_tcgetpgrp(int terminal);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
@@ -155,9 +155,9 @@ int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed
 {
     return hooked("pselect", __real_pselect, count, readable, writable, failed, timeout, mask);
 }
-int __wrap_sigpending(sigset_t* pending)
+int __wrap_raise(int number)
 {
-    return hooked("sigpending", __real_sigpending, pending);
+    return hooked("raise", __real_raise, number);
 }
 pid_t __wrap_tcgetpgrp(int terminal)
 {

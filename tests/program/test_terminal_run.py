@@ -128,7 +128,7 @@ HOOKED_SCENES = [
     ("stopped by its own SIGTTOU in the background, a shell's kill ends it", {},
      "waiting for a key; free; bg; other job; SIGCONT; stopped; SIGTERM; SIGCONT; ends by SIGTERM"),
     ("a continue just before it stops is not lost", {},
-     "waiting for a key; Ctrl-Z; at sigpending; SIGCONT; free; key until ended"),
+     "waiting for a key; Ctrl-Z; at raise; SIGCONT; free; key until ended"),
     ("a stop just after the key stops it once the terminal is put back; continued, it ends", {},
      "waiting for a key; key; at tcsetattr; Ctrl-Z; free; stopped; SIGCONT; ends by 0"),
     ("moved to the background as it puts the terminal back after the key, it does so once"
