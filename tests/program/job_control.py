@@ -36,6 +36,7 @@ SHELL_IGNORES = (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTIN, 
 TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-\\": b"\x1c", "abc": b"abc"}
 TYPED.update({"Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"})  # output held, and let go
 FOR_THE_OTHER_JOB = b"abc"
+FLAGS = ("c_iflag", "c_oflag", "c_cflag", "c_lflag", "input speed", "output speed")
 # The hooked program's exit status where the pause left a signal's action or the mask changed.
 SIGNALS_LEFT_CHANGED = 125
 
@@ -375,7 +376,7 @@ def play(leader, events, hooks=None):
     first); "free" (every call let go); "waiting for a key" (its prompt shown, and its wait
     let go); "the result shown"; "the report shown" (of output lost); "nothing typed left";
     "hung up" (its master closed); "KEY held" or "signal N held"; and last, "ends by SIGNAL|0",
-    "ends at once" (0, unprompted) or "KEY until ended[ with STATUS]" (typed
+    "ends at once" (0, unprompted) or "KEY until ended[ with STATUS][, as a shell]" (typed
     whenever key mode shows), then only "the file holds the prompt" (standard output a file)."""
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
@@ -476,7 +477,8 @@ def play_one(leader, name, hooks, state):
         status = 0 if words[-1] in ("0", "once") else -int(getattr(signal, words[-1], words[-1]))
         return ended_by(leader, status, state["other"], words[-1] == "once")
     elif "until ended" in name:  # with 0, or with the status named
-        return end_with_a_key(leader, TYPED[words[0]], int(words[-1]) if words[-1].isdigit() else 0)
+        status = int(words[-1]) if words[-1].isdigit() else 0
+        return end_with_a_key(leader, TYPED[words[0]], status, name.endswith("as a shell"))
     elif name == "the file holds the prompt":
         if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
             return "the file does not end with the prompt and a line end"
@@ -523,11 +525,15 @@ def left_changed(leader):
     return ": the pause left a signal's action or the mask changed" if changed else ""
 
 
-def end_with_a_key(leader, key, status=0):
+def end_with_a_key(leader, key, status=0, as_a_shell=False):
     """Types the key whenever the terminal shows key mode (a continue that came late takes the
-    terminal again, dropping what was typed), until the program ends."""
+    terminal again, dropping what was typed), until the program ends; `as_a_shell`, continues
+    it again where it is seen stopped, as a shell's user would: a stop that the kernel sends
+    for a call made in the background discards a continue sent just before it."""
     deadline = time.monotonic() + WAIT_SECONDS
     while not leader.ended():
+        if as_a_shell and process_state(leader.pid) == "T":
+            leader.signal(signal.SIGCONT)
         if time.monotonic() > deadline:
             mode = "key" if key_mode(leader.settings()) else "line"
             return f"never ended: state {process_state(leader.pid)}, {mode} mode"
@@ -537,8 +543,18 @@ def end_with_a_key(leader, key, status=0):
     if leader.status not in (status, -signal.SIGINT if key == TYPED["Ctrl-C"] else status):
         return f"ended with {leader.status}" + left_changed(leader)
     if leader.settings() != leader.settings_before:
-        return "the terminal's settings were not put back"
+        return f"ended with {leader.status}, the settings not put back: {changed_settings(leader)}"
     return ""
+
+
+def changed_settings(leader):
+    """Each setting that differs from the first ones: what came, and what was due."""
+    names, (*now, now_cc), (*first, first_cc) = FLAGS, leader.settings(), leader.settings_before
+    changed = [f"{n} {a:#x}, not {b:#x}" for n, a, b in zip(names, now, first) if a != b]
+    changed += [
+        f"c_cc[{i}] {a}, not {b}" for i, (a, b) in enumerate(zip(now_cc, first_cc)) if a != b
+    ]
+    return "; ".join(changed)
 
 
 def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):

@@ -51,7 +51,7 @@ def events_of_a_run(rng):
         other_job = (other_job or name == "other job") and not program_holds
         events.append((name, rng.choice([0, rng.uniform(0, 300e-6), rng.uniform(1e-3, 20e-3)])))
     last = ["settled", "Ctrl-Q", "fg" if not program_holds else "SIGCONT"]
-    last.append(rng.choice(["key"] * 9 + ["Ctrl-C"]) + " until ended")
+    last.append(rng.choice(["key"] * 9 + ["Ctrl-C"]) + " until ended, as a shell")
     return events + [(name, 0) for name in last]
 
 
