@@ -513,7 +513,8 @@ def ended_by(leader, status, other, at_once=False):
     if leader.status != status and not by_a_signal:
         return f"ended with {leader.status}, not {status}" + left_changed(leader)
     if leader.settings() != (other or leader.settings_before):
-        return f"ended, the settings not {'the other job' if other else 'the first'}'s"
+        whose = "the other job's" if other else f"the first's: {changed_settings(leader)}"
+        return f"ended, the settings not {whose}"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
     prompted = PAUSE_PROMPT in leader.read() + leader.written()
@@ -543,7 +544,9 @@ def end_with_a_key(leader, key, status=0, as_a_shell=False):
     if leader.status not in (status, -signal.SIGINT if key == TYPED["Ctrl-C"] else status):
         return f"ended with {leader.status}" + left_changed(leader)
     if leader.settings() != leader.settings_before:
-        return f"ended with {leader.status}, the settings not put back: {changed_settings(leader)}"
+        return (
+            f"ended with {leader.status}, the settings not the first's: {changed_settings(leader)}"
+        )
     return ""
 
 
