@@ -512,9 +512,8 @@ def ended_by(leader, status, other, at_once=False):
     by_a_signal = status < 0 and leader.sender and leader.status < 0  # the emulator's
     if leader.status != status and not by_a_signal:
         return f"ended with {leader.status}, not {status}" + left_changed(leader)
-    if leader.settings() != (other or leader.settings_before):
-        whose = "the other job's" if other else f"the first's: {changed_settings(leader)}"
-        return f"ended, the settings not {whose}"
+    if settings_left(leader, other):
+        return f"ended, {settings_left(leader, other)}"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
     prompted = PAUSE_PROMPT in leader.read() + leader.written()
@@ -543,21 +542,17 @@ def end_with_a_key(leader, key, status=0, as_a_shell=False):
         leader.read(0.005)
     if leader.status not in (status, -signal.SIGINT if key == TYPED["Ctrl-C"] else status):
         return f"ended with {leader.status}" + left_changed(leader)
-    if leader.settings() != leader.settings_before:
-        return (
-            f"ended with {leader.status}, the settings not the first's: {changed_settings(leader)}"
-        )
-    return ""
+    return settings_left(leader) and f"ended with {leader.status}, {settings_left(leader)}"
 
 
-def changed_settings(leader):
-    """Each setting that differs from the first ones: what came, and what was due."""
-    names, (*now, now_cc), (*first, first_cc) = FLAGS, leader.settings(), leader.settings_before
-    changed = [f"{n} {a:#x}, not {b:#x}" for n, a, b in zip(names, now, first) if a != b]
-    changed += [
-        f"c_cc[{i}] {a}, not {b}" for i, (a, b) in enumerate(zip(now_cc, first_cc)) if a != b
-    ]
-    return "; ".join(changed)
+def settings_left(leader, other=None):
+    """'' where the terminal's settings are the first ones (or `other`, the other job's); else
+    each that differs, what came and what was due."""
+    (*now, now_cc), (*due, due_cc) = leader.settings(), other or leader.settings_before
+    changed = [f"{n} {a:#x}, not {b:#x}" for n, a, b in zip(FLAGS, now, due) if a != b]
+    changed += [f"c_cc[{i}] {a}, not {b}" for i, (a, b) in enumerate(zip(now_cc, due_cc)) if a != b]
+    whose = "the other job's" if other else "the first's"
+    return f"the settings not {whose}: " + "; ".join(changed) if changed else ""
 
 
 def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):

@@ -35,6 +35,7 @@ from job_control import (
     key_mode,
     pause_for,
     scene,
+    settings_left,
     wait_until,
 )
 
@@ -233,8 +234,8 @@ class AtATerminal(unittest.TestCase):
             held = time.monotonic() - typed_at
             wait_until(leader.ended, "ended by the key")
             rest = leader.read().rsplit(PAUSE_PROMPT, 1)[1]
-            if leader.status != 0 or leader.settings() != leader.settings_before:
-                return f"ended with {leader.status}, the settings {leader.settings()}"
+            if leader.status != 0 or settings_left(leader):
+                return f"ended with {leader.status}: {settings_left(leader) or 'settings put back'}"
             if rest != b"\r\n" or leader.unread():
                 return f"the key echoed or left for the shell: {rest!r}, {leader.unread()} unread"
             return None if held > KEY_AT_ONCE_SECONDS else ""
