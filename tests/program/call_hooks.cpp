@@ -1,5 +1,5 @@
 // The program with a hook at each call that the pause makes on the terminal
-// (and at its start, its wait and the stops it raises): the linker's
+// (and at its start, its wait and the signals it raises): the linker's
 // --wrap sends the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is
 // "EVENTS,GO" (two descriptors), each call writes its name and a line end to
 // EVENTS, then waits for a byte from GO before it is made: 'g' lets it go,
