@@ -7,6 +7,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <initializer_list>
 #include <ostream>
 #include <string_view>
 #include <thread>
@@ -17,48 +18,51 @@
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
-// one: prompt, wait for a single key without echo, then end the line. It
-// waits only where standard input is the controlling terminal: at any other,
-// nothing tells whose keys those are. It works on standard input itself and
-// opens nothing, so that it waits whoever runs it (a terminal of another
-// user's, after su), however the terminal is reached, and with no descriptor
-// to spare. The kernel, not a look of its own, decides that the job holds
-// the terminal: every call on it (settings, flushes, reads, a tcdrain before
-// the prompt) lets SIGTTOU and SIGTTIN through, so that from the background
-// it stops the job, changing nothing.
+// one: prompt, wait for a single key without echo, then end the line.
+//   pauseConsole: takeSignals, waitForKey, putTerminalBack, putSignalsBack
+//   waitForKey: takeTerminal, waitUntilReady, read; obeyJobControl as noted
+//   handlers: endByDefault (signals that end a process), noteJobControl
 //
-// Signals follow one rule: a handler that returns only records; a handler
-// that never returns may act. Each signal that would end the process puts
-// the terminal back and ends it by that signal. The job-control signals are
-// noted, and the wait (pselect, which lets them through as it begins) ends.
-// The pause then puts the terminal back and stops by the signal noted,
-// unless a continue came after it, and once continued takes the terminal
-// again.
+// POSIX facts it rests on: tcgetattr works from the background; there, a
+// tcsetattr, tcflush, tcdrain or a write under TOSTOP raises SIGTTOU (a read,
+// SIGTTIN) and fails with EINTR once it is handled, but goes through where
+// SIGTTOU is ignored or blocked. A continue discards a pending stop, and a
+// stop a pending continue. A signal a process kills itself with names it as
+// the sender, and is taken before kill() returns where it is not blocked.
+//
+// Its rules: it waits only where standard input is the controlling terminal
+// (at any other, nothing tells whose keys those are), and works on standard
+// input itself, opening nothing. The kernel, not a look of its own, decides
+// at each call that the job holds the terminal: every call on it lets SIGTTOU
+// and SIGTTIN through. A handler that returns only records; one that never
+// returns may act: each signal that would end the process puts the terminal
+// back and ends it by that signal. A job-control signal ends the wait; the
+// pause puts the terminal back and stops by it, unless a continue came after
+// it, and once continued takes the terminal again.
 
 namespace membership {
 namespace {
 
 // Shared with the handlers: the terminal's settings before the pause (once
-// read), and the job-control signal noted last.
+// read), the job-control signal noted last, and the stop being obeyed.
 termios settingsBefore{};
 volatile std::sig_atomic_t settingsRead = 0;
 volatile std::sig_atomic_t lastJobControl = 0;
+volatile std::sig_atomic_t stopObeyed = 0;
 
-sigset_t only(int number) noexcept
+sigset_t signalsOf(std::initializer_list<int> numbers) noexcept
 {
     sigset_t signals{};
     sigemptyset(&signals);
-    sigaddset(&signals, number);
+    for (const int number : numbers) {
+        sigaddset(&signals, number);
+    }
     return signals;
 }
 
 sigset_t jobControlSignals() noexcept
 {
-    sigset_t signals = only(SIGTSTP);
-    for (const int number : {SIGTTIN, SIGTTOU, SIGCONT}) {
-        sigaddset(&signals, number);
-    }
-    return signals;
+    return signalsOf({SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT});
 }
 
 // Async-signal-safe. From the background the kernel refuses it (EINTR): no
@@ -68,7 +72,7 @@ void putTerminalBack() noexcept
     if (settingsRead == 0) {
         return;
     }
-    const sigset_t terminalOutput = only(SIGTTOU);
+    const sigset_t terminalOutput = signalsOf({SIGTTOU});
     sigset_t maskBefore{};
     pthread_sigmask(SIG_UNBLOCK, &terminalOutput, &maskBefore);
     if (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) == 0) {
@@ -79,22 +83,44 @@ void putTerminalBack() noexcept
 
 // The type is named as the function is, so it always needs its "struct".
 using SignalAction = struct sigaction;
+using NotingHandler = void (*)(int, siginfo_t*, void*);
 
 // No SA_RESTART: a signal must end the wait. No job-control signal interrupts
-// a handler.
-bool setAction(int number, void (*handler)(int), int flags) noexcept
+// a handler. `handler` is SIG_DFL, SIG_IGN or endByDefault; `noting`, else.
+bool setAction(int number, void (*handler)(int), NotingHandler noting = nullptr) noexcept
 {
     SignalAction action{};
-    action.sa_handler = handler;
+    if (noting != nullptr) {
+        action.sa_sigaction = noting;
+        action.sa_flags = SA_SIGINFO;
+    } else {
+        action.sa_handler = handler;
+    }
     action.sa_mask = jobControlSignals();
-    action.sa_flags = flags;
     return sigaction(number, &action, nullptr) == 0;
+}
+
+// The first process of a PID namespace: no signal at its default action that
+// it sends itself ends or stops it. In the background, it can never take the
+// terminal. Async-signal-safe.
+bool neverStopped() noexcept
+{
+    return getpid() == 1;
 }
 
 extern "C" {
 
-void noteJobControl(int number)
+// Notes the job-control signal, but the stop that the pause sends itself. A
+// continue that comes as it stops makes that stop one to note (and drop), so
+// that a stop sent after the continue is noted, never merged with it.
+void noteJobControl(int number, siginfo_t* sender, void* /*context*/)
 {
+    if (sender->si_code == SI_USER && sender->si_pid == getpid()) {
+        return;
+    }
+    if (number == SIGCONT && stopObeyed != 0) {
+        setAction(stopObeyed, nullptr, noteJobControl);
+    }
     lastJobControl = number;
 }
 
@@ -103,14 +129,18 @@ void noteJobControl(int number)
 // SA_RESETHAND, which sets it as the signal is taken: a second one (Ctrl-C
 // held) would then end the process before the terminal is put back. A
 // refused put-back must not stop the dying process (a stop of the pause's
-// own leaves SIGTTOU's action the default for a moment).
+// own leaves SIGTTOU's action the default for a moment). What never stops
+// goes on: the terminal is taken again, as after a continue.
 void endByDefault(int number)
 {
     const int savedErrno = errno;
-    setAction(SIGTTOU, noteJobControl, 0);
+    setAction(SIGTTOU, nullptr, noteJobControl);
     putTerminalBack();
-    setAction(number, SIG_DFL, 0);
+    setAction(number, SIG_DFL);
     static_cast<void>(raise(number));
+    if (neverStopped()) {
+        lastJobControl = SIGCONT;
+    }
     errno = savedErrno;
 }
 }
@@ -153,14 +183,15 @@ struct SignalsBefore
 
 constexpr bool kEvenIgnored = true;
 
-void takeSignal(SignalsBefore& before, int number, void (*handler)(int), int flags,
+void takeSignal(SignalsBefore& before, int number, void (*handler)(int),
                 bool evenIgnored = false) noexcept
 {
     SignalAction current{}; // SIG_DFL where it cannot be read: then it cannot be set
     sigaction(number, nullptr, &current);
     const bool ignored = current.sa_handler == SIG_IGN;
+    const bool noting = handler == nullptr;
     if ((current.sa_handler == SIG_DFL || (ignored && evenIgnored)) &&
-        setAction(number, handler, flags)) {
+        setAction(number, handler, noting ? noteJobControl : nullptr)) {
         sigaddset(&before.taken, number);
         if (ignored) {
             sigaddset(&before.ignored, number);
@@ -182,15 +213,14 @@ SignalsBefore takeSignals() noexcept
     for (int number = 1; number <= kSignalSetBits; ++number) {
         if (sigismember(&valid, number) == 1 &&
             std::find(kNotEnding.begin(), kNotEnding.end(), number) == kNotEnding.end()) {
-            takeSignal(before, number, endByDefault, 0);
+            takeSignal(before, number, endByDefault);
         }
     }
-    takeSignal(before, SIGTSTP, noteJobControl, 0);
-    takeSignal(before, SIGTTIN, noteJobControl, 0);
-    takeSignal(before, SIGTTOU, noteJobControl, 0, kEvenIgnored);
-    takeSignal(before, SIGCONT, noteJobControl, 0, kEvenIgnored);
-    sigset_t letThrough = only(SIGTTOU);
-    sigaddset(&letThrough, SIGCONT);
+    takeSignal(before, SIGTSTP, nullptr);
+    takeSignal(before, SIGTTIN, nullptr);
+    takeSignal(before, SIGTTOU, nullptr, kEvenIgnored);
+    takeSignal(before, SIGCONT, nullptr, kEvenIgnored);
+    const sigset_t letThrough = signalsOf({SIGTTOU, SIGCONT});
     pthread_sigmask(SIG_UNBLOCK, &letThrough, &before.mask);
     return before;
 }
@@ -199,17 +229,17 @@ void putSignalsBack(const SignalsBefore& before) noexcept
 {
     for (int number = 1; number <= kSignalSetBits; ++number) {
         if (sigismember(&before.taken, number) == 1) {
-            setAction(number, sigismember(&before.ignored, number) == 1 ? SIG_IGN : SIG_DFL, 0);
+            setAction(number, sigismember(&before.ignored, number) == 1 ? SIG_IGN : SIG_DFL);
         }
     }
     pthread_sigmask(SIG_SETMASK, &before.mask, nullptr);
 }
 
 // Puts the terminal back and stops by the job-control signal noted, as its
-// default action would (not in a group that no shell could continue), unless
-// it was a continue or one comes before the stop: the stop is raised with
-// continues let through, so that one that came is noted, not discarded by it,
-// and one that comes after it discards it, as the kernel does.
+// default action would (where the system stops the process at all), unless
+// it was a continue. The stop is sent with itself and continues let through:
+// a continue that came first makes it one that is dropped (noteJobControl);
+// one that comes after it continues the process, as the kernel does.
 void obeyJobControl()
 {
     holding([](const sigset_t& /*maskBefore*/) {
@@ -219,45 +249,41 @@ void obeyJobControl()
             return; // continued, but not after a stop of its own: the terminal is taken again
         }
         putTerminalBack();
-        const sigset_t stop = only(number);
-        const sigset_t continues = only(SIGCONT);
-        setAction(number, SIG_DFL, 0);
-        pthread_sigmask(SIG_UNBLOCK, &continues, nullptr);
-        static_cast<void>(raise(number));
-        if (lastJobControl == SIGCONT) {
-            setAction(number, SIG_IGN, 0); // the stop raised is discarded
-        } else {
-            pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // stopped here until continued
-        }
-        setAction(number, noteJobControl, 0); // (meanwhile, a stop finds it put back)
+        const sigset_t stopAndContinues = signalsOf({number, SIGCONT});
+        stopObeyed = number;
+        setAction(number, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &stopAndContinues, nullptr);
+        static_cast<void>(kill(getpid(), number)); // stopped here until continued
+        pthread_sigmask(SIG_BLOCK, &stopAndContinues, nullptr);
+        stopObeyed = 0;
+        setAction(number, nullptr, noteJobControl); // (meanwhile, a stop finds it put back)
     });
 }
 
-enum class Take { taken, interrupted, impossible };
-
-// What a call on the terminal says of its job: made, in the foreground;
-// interrupted (from the background, a stop came first); or never possible (a
+// What a call on the terminal says: made, in the foreground; interrupted (a
+// signal came first: from the background, a stop); or refused for good (a
 // hang-up, or the background of a group that no shell could continue).
-Take asItsJob(int result)
+enum class Call { made, interrupted, refused };
+
+Call outcome(int result)
 {
-    return result >= 0 ? Take::taken : errno == EINTR ? Take::interrupted : Take::impossible;
+    return result >= 0 ? Call::made : errno == EINTR ? Call::interrupted : Call::refused;
 }
 
 // Key mode: one key at a time, no echo, Ctrl-C still working, and a read
 // that never blocks (standard input is the shell's open file, whose flags
 // are not the pause's to change); what was typed ahead is dropped in the
-// same step, so nothing once key mode shows. The settings to put back are
-// read once the kernel has said that the terminal is the job's (tcdrain
-// changes nothing): never another job's.
-Take takeTerminal()
+// same step. The settings to put back are read once tcdrain (which changes
+// nothing) has gone through: never another job's.
+Call takeTerminal()
 {
     if (settingsRead == 0) {
-        const Take proof = asItsJob(tcdrain(STDIN_FILENO));
-        if (proof != Take::taken) {
+        const Call proof = outcome(tcdrain(STDIN_FILENO));
+        if (proof != Call::made) {
             return proof;
         }
         if (tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
-            return Take::impossible;
+            return Call::refused;
         }
         settingsRead = 1;
     }
@@ -265,16 +291,15 @@ Take takeTerminal()
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 0;
     keyMode.c_cc[VTIME] = 0;
-    return asItsJob(tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode));
+    return outcome(tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode));
 }
 
-// Waits until standard output can take the prompt, or a key has come:
-// taken; interrupted by a job-control signal, noted as it began or while it
-// lasted; or impossible. Standard input and output are descriptors 0 and 1,
-// which an fd_set always holds.
-Take waitUntilReady(bool forThePrompt)
+// Waits until standard output can take the prompt, or a key has come; a
+// job-control signal, noted as it began or while it lasted, interrupts it.
+// Standard input and output are descriptors 0 and 1, which an fd_set holds.
+Call waitUntilReady(bool forThePrompt)
 {
-    Take outcome = Take::interrupted;
+    Call outcomeOfTheWait = Call::interrupted;
     holding([&](const sigset_t& maskBefore) {
         if (lastJobControl != 0) {
             return;
@@ -283,73 +308,80 @@ Take waitUntilReady(bool forThePrompt)
         FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, &watched);
         const int ready = pselect(STDOUT_FILENO + 1, forThePrompt ? nullptr : &watched,
                                   forThePrompt ? &watched : nullptr, nullptr, nullptr, &maskBefore);
-        outcome = asItsJob(ready);
+        outcomeOfTheWait = outcome(ready);
     });
-    return outcome;
+    return outcomeOfTheWait;
 }
 
 // The one wait: for standard output to take the prompt (so that Ctrl-Z
 // works while it cannot), then for a key. Each job-control signal is obeyed
 // as the wait hears of it, and the terminal taken again; the prompt is
-// written anew, whole, once tcdrain has said that the job holds the terminal
-// (if it cannot, the terminal is taken again). True once a key is read, or
-// the terminal hung up; false where the terminal can never be taken.
+// written anew, whole, once tcdrain has said that the job holds the terminal.
+// Returns, at a key, a hang-up, an input that cannot be read or a terminal
+// never to be taken, whether a prompt's line is left to end.
 bool waitForKey(std::ostream& output)
 {
-    bool taken = false;
+    bool keyMode = false;
     bool promptDue = false;
     bool prompted = false;
     std::array<char, 64> bytes{};
     while (true) {
         if (lastJobControl != 0) {
             obeyJobControl();
-            taken = false;
+            keyMode = false;
         }
-        if (!taken) {
-            const Take take = takeTerminal();
-            if (take == Take::impossible) {
+        if (!keyMode) {
+            const Call take = takeTerminal();
+            const bool inTheBackground = take == Call::interrupted && lastJobControl == SIGTTOU;
+            if (take == Call::refused || (inTheBackground && neverStopped())) {
                 return prompted;
             }
-            taken = take == Take::taken;
+            keyMode = take == Call::made;
             promptDue = output.good();
             continue;
         }
-        const Take wait = waitUntilReady(promptDue);
-        if (wait == Take::impossible) {
+        const Call wait = waitUntilReady(promptDue);
+        if (wait == Call::refused) {
             return prompted;
         }
-        if (wait == Take::interrupted) {
+        if (wait == Call::interrupted) {
             continue; // a signal noted
         }
         if (promptDue) {
-            taken = asItsJob(tcdrain(STDIN_FILENO)) == Take::taken; // else taken again: it says why
-            if (taken) {
+            keyMode = outcome(tcdrain(STDIN_FILENO)) == Call::made; // else taken again: it says why
+            if (keyMode) {
+                // SIGTTOU held back: under TOSTOP it would interrupt each retry of the write.
                 holding([&](const sigset_t& /*maskBefore*/) {
                     output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
                 });
                 promptDue = false;
                 prompted = true;
             }
-        } else {
-            // A key's first bytes, then a window for the rest, which the put-back drops.
-            // Else a hang-up, or the terminal lost (from the background, or a group that
-            // no shell could continue): it is taken again, or never.
-            if (read(STDIN_FILENO, bytes.data(), bytes.size()) > 0) {
-                std::this_thread::sleep_for(kKeyWindow);
-                return true;
-            }
-            taken = false;
+            continue;
         }
+        // A key's first bytes, then a window for the rest, which the put-back drops. Else a
+        // hang-up (0), or the terminal lost (EIO: from the background, or a group that no
+        // shell could continue): taken again, or never. What cannot be read at all ends it.
+        const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
+        if (got > 0) {
+            std::this_thread::sleep_for(kKeyWindow);
+            return prompted;
+        }
+        if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK && errno != EIO) {
+            return prompted;
+        }
+        keyMode = false;
     }
 }
 
 // Whether standard input is the controlling terminal: a terminal names its
-// foreground group only to the processes it controls, but Linux answers for
-// a pseudo-terminal's master too, which ptsname alone knows.
+// foreground group (0 outside the caller's PID namespace) only to the
+// processes it controls, but Linux answers for a pseudo-terminal's master
+// too, which ptsname alone knows.
 bool standardInputIsTheControllingTerminal()
 {
     // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread; the name is not read
-    return tcgetpgrp(STDIN_FILENO) > 0 && ptsname(STDIN_FILENO) == nullptr;
+    return tcgetpgrp(STDIN_FILENO) >= 0 && ptsname(STDIN_FILENO) == nullptr;
 }
 
 } // namespace
@@ -360,17 +392,17 @@ void pauseConsole(std::ostream& output)
         return; // a scripted run, or a terminal that is not this session's controlling one
     }
     const SignalsBefore signalsBefore = takeSignals();
-    const bool prompted = waitForKey(output);
+    const bool lineLeft = waitForKey(output);
     // Put back only as the terminal's job: a stop that came with the key,
     // or the background, is obeyed first.
     putTerminalBack();
-    while (lastJobControl != 0) {
+    while (lastJobControl != 0 && !neverStopped()) {
         obeyJobControl();
         putTerminalBack();
     }
     settingsRead = 0;
     putSignalsBack(signalsBefore);
-    if (prompted) {
+    if (lineLeft) {
         output << '\n';
     }
 }

@@ -1,20 +1,23 @@
 // The program with a hook at each call that the pause makes on the terminal
-// (and at its start, its wait and the signals it raises): the linker's
-// --wrap sends the platform's calls here. Where MEMBERSHIP_CALL_HOOKS is
-// "EVENTS,GO" (two descriptors), each call writes its name and a line end to
-// EVENTS, then waits for a byte from GO before it is made: 'g' lets it go,
-// 'f' too, and every later call goes unreported. So a test acts at the very
-// moment a call is due, whatever the timing. Only what is async-signal-safe
-// is used: the ending signals' handlers make some of these calls.
+// (and at its start, its waits and the signals it sends itself): the
+// linker's --wrap sends the platform's calls here. Where
+// MEMBERSHIP_CALL_HOOKS is "EVENTS,GO" (two descriptors), each call writes
+// what it is for and a line end to EVENTS ("pselect on input", say), then
+// waits for a byte from GO before it is made: 'g' lets it go, 'f' too, and
+// every later call goes unreported. So a test acts at the very moment a call
+// is due, whatever the timing. Only what is async-signal-safe is used: the
+// ending signals' handlers make some of these calls.
 //
-// At its exit, it checks that every signal's action and the signal mask are
-// as it inherited them, and else exits with kSignalsLeftChanged: a pause
-// that left a handler of its own would never stop at the last line end,
-// written from the background.
+// At its exit, it checks that every signal's action (default, ignored or
+// handled) and the signal mask are as it inherited them, and else exits with
+// kSignalsLeftChanged: a pause that left a handler of its own would never
+// stop at the last line end, written from the background.
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,25 +74,24 @@ void reportCall(const char* name)
 
 using SignalAction = struct sigaction; // named as the function is
 
-// A bit for each signal's action, set where it is the default, then one for
-// each signal that is blocked.
+// Each signal's action: 'd' the default, 'i' ignored, 'h' a handler; then a
+// bit for each signal that is blocked.
 struct Signals
 {
-    sigset_t byDefault;
+    std::array<char, kSignalSetBits + 1> actions;
     sigset_t blocked;
 };
 
 Signals signalsNow() noexcept
 {
     Signals now{};
-    sigemptyset(&now.byDefault);
-    sigset_t valid{};
-    sigfillset(&valid);
     for (int number = 1; number <= kSignalSetBits; ++number) {
         SignalAction action{};
-        if (sigismember(&valid, number) == 1 && sigaction(number, nullptr, &action) == 0 &&
-            action.sa_handler == SIG_DFL) {
-            sigaddset(&now.byDefault, number);
+        if (sigaction(number, nullptr, &action) == 0) {
+            const bool ignored = action.sa_handler == SIG_IGN;
+            now.actions.at(static_cast<std::size_t>(number)) = action.sa_handler == SIG_DFL ? 'd'
+                                                               : ignored                    ? 'i'
+                                                                                            : 'h';
         }
     }
     pthread_sigmask(SIG_SETMASK, nullptr, &now.blocked);
@@ -99,12 +101,11 @@ Signals signalsNow() noexcept
 bool sameSignals(const Signals& one, const Signals& other) noexcept
 {
     for (int number = 1; number <= kSignalSetBits; ++number) {
-        if (sigismember(&one.byDefault, number) != sigismember(&other.byDefault, number) ||
-            sigismember(&one.blocked, number) != sigismember(&other.blocked, number)) {
+        if (sigismember(&one.blocked, number) != sigismember(&other.blocked, number)) {
             return false;
         }
     }
-    return true;
+    return one.actions == other.actions;
 }
 
 const Signals kAtStart = signalsNow();
@@ -126,25 +127,24 @@ auto hooked(const char* name, Call call, Arguments... arguments)
 
 } // namespace
 
-// The linker names them so.
+// The linker names them so, and declares none of them.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-declarations"
 extern "C" {
 int __real_tcsetattr(int terminal, int when, const termios* settings);
 int __real_tcdrain(int terminal);
 int __real_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
+int __real_kill(pid_t process, int number);
 int __real_raise(int number);
 pid_t __real_tcgetpgrp(int terminal);
-int __wrap_tcsetattr(int terminal, int when, const termios* settings);
-int __wrap_tcdrain(int terminal);
-int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
-                   const timespec* timeout, const sigset_t* mask);
-int __wrap_raise(int number);
-pid_t __wrap_tcgetpgrp(int terminal);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
 {
-    return hooked("tcsetattr", __real_tcsetattr, terminal, when, settings);
+    const bool keyMode = (settings->c_lflag & (ICANON | ECHO)) == 0;
+    return hooked(keyMode ? "tcsetattr to key mode" : "tcsetattr to put back", __real_tcsetattr,
+                  terminal, when, settings);
 }
 int __wrap_tcdrain(int terminal)
 {
@@ -153,7 +153,12 @@ int __wrap_tcdrain(int terminal)
 int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask)
 {
-    return hooked("pselect", __real_pselect, count, readable, writable, failed, timeout, mask);
+    return hooked(writable != nullptr ? "pselect on output" : "pselect on input", __real_pselect,
+                  count, readable, writable, failed, timeout, mask);
+}
+int __wrap_kill(pid_t process, int number)
+{
+    return hooked("kill", __real_kill, process, number);
 }
 int __wrap_raise(int number)
 {
@@ -164,4 +169,5 @@ pid_t __wrap_tcgetpgrp(int terminal)
     return hooked("tcgetpgrp", __real_tcgetpgrp, terminal);
 }
 }
+#pragma GCC diagnostic pop
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)

@@ -7,8 +7,10 @@ child leads a group, and cannot start a session).
 """
 import array
 import contextlib
+import ctypes
 import fcntl
 import os
+import re
 import resource
 import select
 import signal
@@ -27,6 +29,8 @@ from expected_output import (
 )
 
 WAIT_SECONDS = 10
+# How long a scene may take in all (a torture run's sixty events, each waiting up to the above).
+SCENE_SECONDS = 300
 # How long a program that waits (not running) must show nothing new before a text it has not
 # shown is taken as never coming: its last output reaches the master through a kernel worker.
 QUIET_SECONDS = 0.2
@@ -39,6 +43,12 @@ FOR_THE_OTHER_JOB = b"abc"
 FLAGS = ("c_iflag", "c_oflag", "c_cflag", "c_lflag", "input speed", "output speed")
 # The hooked program's exit status where the pause left a signal's action or the mask changed.
 SIGNALS_LEFT_CHANGED = 125
+
+
+def die_with_parent():
+    """In a child: SIGKILL when its parent ends, however that ends (ctest's timeout, say), so
+    that no test leaves a process behind (Linux's prctl PR_SET_PDEATHSIG)."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)
 
 
 def process_state(pid):
@@ -72,8 +82,8 @@ def key_mode(settings):
 
 def in_sessions_of_their_own(bodies, at_once=1):
     """Runs each body in a child that leads a new session, `at_once` at a time; returns what
-    each returned or raised, as a text ('' when all held). A child that ends without its
-    report (killed, say) is a failure that says how it ended."""
+    each returned or raised, as a text ('' when all held). A child that ends without its report
+    (killed, say), or has none within SCENE_SECONDS, is a failure that says so."""
     outcomes, running, waiting = [""] * len(bodies), {}, list(enumerate(bodies))
     while waiting or running:
         while waiting and len(running) < at_once:
@@ -83,6 +93,7 @@ def in_sessions_of_their_own(bodies, at_once=1):
             if pid == 0:
                 os.close(reader)
                 try:
+                    die_with_parent()
                     os.setsid()
                     outcome = body()
                 except AssertionError as failure:  # what did not hold, as it says
@@ -92,21 +103,30 @@ def in_sessions_of_their_own(bodies, at_once=1):
                 os.write(writer, b"reported:" + outcome.encode())
                 os._exit(0)
             os.close(writer)
-            running[reader] = (index, pid, b"")
-        for reader in select.select(list(running), [], [])[0]:
-            index, pid, report = running.pop(reader)
-            more = os.read(reader, 65536)
-            if more:
-                running[reader] = (index, pid, report + more)
-                continue
-            os.close(reader)
-            status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-            outcome = report.decode()
-            if not outcome.startswith("reported:") or status != 0:
-                how = f"by signal {-status}" if status < 0 else f"with status {status}"
-                outcome = f"the test's leader ended {how} before it reported ({outcome!r})"
-            outcomes[index] = outcome.removeprefix("reported:")
+            running[reader] = (index, pid, b"", time.monotonic() + SCENE_SECONDS)
+        ready = select.select(list(running), [], [], 1)[0]
+        for reader, (index, pid, report, deadline) in list(running.items()):
+            if reader in ready and (more := os.read(reader, 65536)):
+                running[reader] = (index, pid, report + more, deadline)
+            elif reader in ready or time.monotonic() > deadline:
+                del running[reader]
+                os.close(reader)
+                outcomes[index] = reported(pid, report.decode(), late=reader not in ready)
     return outcomes
+
+
+def reported(pid, report, late):
+    """What a leader reported once it has ended; ended late, it is killed first (and its job
+    with it: die_with_parent)."""
+    if late:
+        os.kill(pid, signal.SIGKILL)
+    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    if late:
+        return f"no report within {SCENE_SECONDS} s: it hung ({report!r})"
+    if not report.startswith("reported:") or status != 0:
+        how = f"by signal {-status}" if status < 0 else f"with status {status}"
+        return f"the test's leader ended {how} before it reported ({report!r})"
+    return report.removeprefix("reported:")
 
 
 class Leader:
@@ -126,21 +146,38 @@ class Leader:
     def start(self, command, hooks=None, stdin=None, **world):
         """Starts the command as a job in the foreground, in a world (become_the_job's), with
         standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
-        master (the entries typed there), or "its terminal's master" (the entries written to
-        the terminal: its standard output had best be a file)."""
+        master (the entries typed there), "its terminal's master" (the entries written to the
+        terminal: its standard output had best be a file), or "write-only" (the terminal
+        opened so); and in a PID namespace of its own, `pid_namespace`, as sandboxes start
+        programs."""
         self.shown, self.status = b"", None
         while self.pid and self.read(0.02):  # a job before: what it left to show
             self.shown = b""
         self.output = world.get("stdout")
         self.output = tempfile.NamedTemporaryFile() if self.output is True else self.output
-        if stdin == "not a terminal":
+        if self.output == "a pipe":  # its reader the leader's, till "reader gone"
+            self.held_open = list(os.pipe())
+            self.output = f"/proc/self/fd/{self.held_open[1]}"
+        if world.get("pid_namespace"):
+            command = [
+                "unshare",
+                "--user",
+                "--map-root-user",
+                "--pid",
+                "--fork",
+                "--kill-child",
+            ] + command
+        if stdin == "write-only":
+            stdin = os.open(os.ttyname(self.terminal), os.O_WRONLY | os.O_NOCTTY)
+            self.held_open.append(stdin)
+        elif stdin == "not a terminal":
             stdin = os.open(os.devnull, os.O_RDONLY)
-            self.held_open = [stdin]
+            self.held_open.append(stdin)
         elif stdin in ("another terminal", "another terminal's master"):
-            self.held_open = list(os.openpty())  # master, terminal
+            self.held_open += os.openpty()  # master, terminal
             master = stdin.endswith("master")
-            os.write(self.held_open[master], WORKED_EXAMPLE_INPUT)
-            stdin = self.held_open[not master]
+            os.write(self.held_open[-2 + master], WORKED_EXAMPLE_INPUT)
+            stdin = self.held_open[-1 - master]
         elif stdin == "its terminal's master":
             os.write(self.terminal, WORKED_EXAMPLE_INPUT)
             stdin = self.keyboard
@@ -166,6 +203,7 @@ class Leader:
         `no_descriptor_to_spare`), `hooks` (CallHooks) holding its calls on the terminal, and
         standard output the terminal, or `stdout`: a path, or True for a file of the leader's
         (of at most `file_size` bytes)."""
+        die_with_parent()
         if world.get("setsid"):
             os.setsid()
         elif not world.get("orphaned"):
@@ -201,6 +239,16 @@ class Leader:
             return b""
         self.output.seek(0)
         return self.output.read()
+
+    def close_the_reader(self):
+        """Closes the reader of its standard output's pipe."""
+        os.close(self.held_open.pop(0))
+
+    def pending(self, number):
+        """Whether the signal is pending for the job, not yet taken."""
+        with open(f"/proc/{self.pid}/status") as status:
+            masks = re.findall(r"^(?:SigPnd|ShdPnd):\s*(\w+)$", status.read(), re.MULTILINE)
+        return any(int(mask, 16) >> (number - 1) & 1 for mask in masks)
 
     def type(self, keys):
         """Types the keys: through TIOCSTI, so that Ctrl-Z's signal is sent before this returns;
@@ -317,9 +365,9 @@ class CallHooks:
         for end in self.ends_for_the_job:
             os.close(end)
 
-    def until(self, name, leader, count=1):
-        """Lets calls go until the count-th `name` (None: any) is due, and holds it; False if
-        the job stops or ends first."""
+    def until(self, name, leader):
+        """Lets calls go until one for `name` (None: any) is due, and holds it; False if the job
+        stops or ends first."""
         self.go(leader)
         deadline = time.monotonic() + WAIT_SECONDS
         while True:
@@ -331,9 +379,8 @@ class CallHooks:
                 elif time.monotonic() > deadline:
                     raise AssertionError(f"no call on the terminal, {name} awaited")
             due, self.lines = self.lines.split(b"\n", 1)
-            count -= name in (due.decode(), None)
             self.held = True
-            if count == 0:
+            if name in (due.decode(), None):
                 return True
             self.go(leader)
 
@@ -365,23 +412,18 @@ def pause_for(seconds):
 
 def play(leader, events, hooks=None):
     """Plays (event, delay) pairs on the program at its pause, checking before each, and at the
-    end, what must hold at every step (`broken`); returns what did not hold, or ''. The events:
-    a key typed (TYPED's); a signal sent (SIGTSTP, say, or "signal N" by the program's own
-    number); "bg" (the terminal taken from it without a stop; "bg, continued" with a continue,
-    as bash's bg; "bg, another group" for a group not the leader's); "other job" (the terminal
-    set and typed in by another job); "fg" (back, with a continue); "settled" (not running);
-    "stopped"; "shell's settings" (line mode again, as a shell sets it while its job is
-    stopped); "in key mode"; "prompted N" (N prompts shown, in key mode); "unprompted"; "at
-    CALL [N]" (until the N-th CALL is due, or "at any"; "...or a stop" where it may stop
-    first); "free" (every call let go); "waiting for a key" (its prompt shown, and its wait
-    let go); "the result shown"; "the report shown" (of output lost); "nothing typed left";
-    "hung up" (its master closed); "KEY held" or "signal N held"; and last, "ends by SIGNAL|0",
-    "ends at once" (0, unprompted) or "KEY until ended[ with STATUS][, as a shell]" (typed
-    whenever key mode shows), then only "the file holds the prompt" (standard output a file)."""
+    end, what must hold at every step (`broken`); returns what did not hold, or ''. A scene
+    that names an event EVENTS does not know fails before it starts, saying which."""
+    unknown = [name for name, _ in events if not parse(name)]
+    if unknown:
+        return f"no such event: {unknown[0]!r}"
     state = {"holds": True, "other": None, "unseen stop": False, "ran": True}
     for name, delay in events + [("", 0)]:  # all of them, the program ended or not
         try:
-            failure = broken(leader, state) or name and play_one(leader, name, hooks, state)
+            failure = broken(leader, state)
+            if name and not failure:
+                act, words = parse(name)
+                failure = act(leader, hooks, state, **words)
         except AssertionError as ran_out:  # a wait
             failure = str(ran_out)
         if failure:
@@ -391,98 +433,149 @@ def play(leader, events, hooks=None):
     return "" if leader.ended() else "still running after the last event"
 
 
-def play_one(leader, name, hooks, state):
-    words = name.split()
-    if words[-1] == "held":
-        # Until it ends: a key every 20 ms, as a keyboard repeats it; Ctrl-C or a signal again
-        # and again, in bursts (one at a time where the emulator's sender sends it).
-        one_at_a_time = words[0] == "key" or (words[0] == "signal" and leader.sender)
-        first_at = time.monotonic()
-        while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
-            for _ in range(1 if one_at_a_time else 64):
-                if words[0] == "signal":
-                    leader.signal(int(words[1]), by_number=True)
-                else:
-                    leader.type(TYPED[words[0]])
-            time.sleep(0.02 if words[0] == "key" else 0)
-        took = time.monotonic() - first_at
-        if words[0] == "key" and (took > 0.5 or leader.status != 0):
-            return f"a held key ended it with {leader.status} after {took:.1f} s"
-    elif name in TYPED:
-        leader.type(TYPED[name])
-    elif name.startswith("SIG") or words[0] == "signal":
-        leader.signal(int(words[1]) if words[1:] else getattr(signal, name), bool(words[1:]))
-        if name in ("SIGSTOP", "SIGCONT"):  # a stop that no program can see
-            state["unseen stop"] = name == "SIGSTOP"
-        state["ran"] = state["ran"] and name != "SIGCONT"
-    elif name.startswith("bg"):
-        leader.hold_terminal(for_another_group=name.endswith("another group"))
-        state["holds"] = False
-        if name.endswith("continued"):
-            leader.signal(signal.SIGCONT)
-            state["ran"] = False
-    elif name == "other job":  # settings no pause would make, nor the shell's
-        other = leader.settings()
-        other[0] &= ~termios.ICRNL
-        other[6][termios.VMIN] = 3
-        state["other"] = leader.set_settings(other, clear=termios.ICANON | termios.ECHO)
-        termios.tcflush(leader.terminal, termios.TCIFLUSH)
-        leader.type(FOR_THE_OTHER_JOB)
-        wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
-    elif name == "fg":
-        if state["other"]:
-            leader.set_settings()
-            termios.tcflush(leader.terminal, termios.TCIFLUSH)
-        state.update({"other": None, "holds": True, "unseen stop": False, "ran": False})
-        leader.give_terminal()
-        leader.signal(signal.SIGCONT)
-    elif name == "settled":
-        wait_until(lambda: process_state(leader.pid) != "R", name)
-    elif name == "stopped":
-        wait_until(lambda: process_state(leader.pid) == "T", name)
-    elif name == "shell's settings":
-        leader.set_settings()
-    elif name == "in key mode" or words[0] == "prompted":
-        if words[0] == "prompted":
-            leader.wait_to_see(PAUSE_PROMPT, int(words[1]))
-        wait_until(lambda: key_mode(leader.settings()), "in key mode")
-        if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
-            return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
-    elif name == "the result shown":
-        leader.wait_to_see(WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n"))
-    elif name == "the report shown":
-        leader.wait_to_see(LOST_OUTPUT)
-    elif name == "unprompted" and PAUSE_PROMPT in leader.read():
-        return "prompted from the background"
-    elif words[0] == "at":
-        count = int(words[2]) if words[2:3] and words[2].isdigit() else 1
-        due = hooks.until(None if words[1] == "any" else words[1], leader, count)
-        if not due and not name.endswith("or a stop"):
-            return f"stopped or ended before {words[1]} was due"
-    elif name == "free":
-        hooks.free()
-    elif name == "waiting for a key":
-        hooks.until("pselect", leader, count=2)
-        hooks.go(leader)
-        leader.wait_to_see(PAUSE_PROMPT)
-    elif name == "nothing typed left" and leader.unread():
-        return f"{leader.unread()} bytes typed before the prompt left to be read"
-    elif name == "hung up":  # the leader, the session's, ignores the SIGHUP that follows
-        signal.signal(signal.SIGHUP, signal.SIG_IGN)
-        os.close(leader.keyboard)
-        leader.keyboard = None
-        wait_until(leader.ended, "ended once hung up")
-        return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
-    elif words[0] == "ends":
-        status = 0 if words[-1] in ("0", "once") else -int(getattr(signal, words[-1], words[-1]))
-        return ended_by(leader, status, state["other"], words[-1] == "once")
-    elif "until ended" in name:  # with 0, or with the status named
-        status = int(words[-1]) if words[-1].isdigit() else 0
-        return end_with_a_key(leader, TYPED[words[0]], status, name.endswith("as a shell"))
-    elif name == "the file holds the prompt":
-        if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
-            return "the file does not end with the prompt and a line end"
+def parse(name):
+    """The event's act and the words it takes from its name; None where EVENTS has none."""
+    for pattern, act in EVENTS:
+        words = re.fullmatch(pattern, name)
+        if words:
+            return act, {key: word for key, word in words.groupdict().items() if word}
     return None
+
+
+def hold(leader, hooks, state, key=None, number=None):
+    """Until it ends: a key every 20 ms, as a keyboard repeats it; Ctrl-C or a signal again and
+    again, in bursts (one at a time where the emulator's sender sends it)."""
+    one_at_a_time = key == "key" or (number and leader.sender)
+    first_at = time.monotonic()
+    while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
+        for _ in range(1 if one_at_a_time else 64):
+            leader.signal(int(number), by_number=True) if number else leader.type(TYPED[key])
+        time.sleep(0.02 if key == "key" else 0)
+    took = time.monotonic() - first_at
+    if key == "key" and (took > 0.5 or leader.status != 0):
+        return f"a held key ended it with {leader.status} after {took:.1f} s"
+
+
+def send(leader, hooks, state, name=None, number=None, taken=None):
+    """A signal by name, or by the program's own number; `taken`: and waits until it is."""
+    leader.signal(int(number) if number else getattr(signal, name), bool(number))
+    if name in ("SIGSTOP", "SIGCONT"):  # a stop that no program can see
+        state["unseen stop"] = name == "SIGSTOP"
+    state["ran"] = state["ran"] and name != "SIGCONT"
+    if taken:
+        wait_until(lambda: not leader.pending(getattr(signal, name)), f"{name} taken")
+
+
+def move_to_the_background(leader, hooks, state, how=""):
+    leader.hold_terminal(for_another_group=how == ", another group")
+    state["holds"] = False
+    if how == ", continued":
+        leader.signal(signal.SIGCONT)
+        state["ran"] = False
+
+
+def other_job(leader, hooks, state):
+    """Settings no pause would make, nor the shell's, and keys typed for that job."""
+    other = leader.settings()
+    other[0] &= ~termios.ICRNL
+    other[6][termios.VMIN] = 3
+    state["other"] = leader.set_settings(other, clear=termios.ICANON | termios.ECHO)
+    termios.tcflush(leader.terminal, termios.TCIFLUSH)
+    leader.type(FOR_THE_OTHER_JOB)
+    wait_until(lambda: leader.unread() == len(FOR_THE_OTHER_JOB), "typed")
+
+
+def bring_back(leader, hooks, state):
+    if state["other"]:
+        leader.set_settings()
+        termios.tcflush(leader.terminal, termios.TCIFLUSH)
+    state.update({"other": None, "holds": True, "unseen stop": False, "ran": False})
+    leader.give_terminal()
+    leader.signal(signal.SIGCONT)
+
+
+def in_key_mode(leader, hooks, state, prompts=None):
+    if prompts:
+        leader.wait_to_see(PAUSE_PROMPT, int(prompts))
+    wait_until(lambda: key_mode(leader.settings()), "in key mode")
+    if leader.shown.count(PAUSE_PROMPT) - leader.shown.count(b"\r" + PAUSE_PROMPT) > 1:
+        return f"a prompt written anew on the line of another: {leader.shown[-80:]!r}"
+
+
+def at(leader, hooks, state, call, or_a_stop=None):
+    if not hooks.until(None if call == "any" else call, leader) and not or_a_stop:
+        return f"stopped or ended before {call} was due"
+
+
+def waiting_for_a_key(leader, hooks, state):
+    hooks.until("pselect on input", leader)
+    hooks.go(leader)
+    leader.wait_to_see(PAUSE_PROMPT)
+
+
+def hang_up(leader, hooks, state):
+    """The leader, the session's, ignores the SIGHUP that follows."""
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    os.close(leader.keyboard)
+    leader.keyboard = None
+    wait_until(leader.ended, "ended once hung up")
+    return "" if leader.status == 1 else f"hung up, ended with {leader.status}, not 1"
+
+
+def ends(leader, hooks, state, how):
+    status = 0 if how in ("0", "at once") else -int(getattr(signal, how, how))
+    return ended_by(leader, status, state["other"], how == "at once")
+
+
+def until_ended(leader, hooks, state, key, status="0", as_a_shell=None):
+    return end_with_a_key(leader, TYPED[key], int(status), bool(as_a_shell))
+
+
+def unprompted(leader, *_):
+    return "prompted from the background" if PAUSE_PROMPT in leader.read() else None
+
+
+def nothing_typed_left(leader, *_):
+    return leader.unread() and f"{leader.unread()} bytes typed before the prompt left to be read"
+
+
+def the_file_holds_the_prompt(leader, *_):
+    if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
+        return "the file does not end with the prompt and a line end"
+
+
+KEY = "(?P<key>" + "|".join(map(re.escape, TYPED)) + ")"
+# Each event a scene may name, as a pattern of its words, and what plays it.
+EVENTS = [
+    (KEY + r" held|signal (?P<number>\d+) held", hold),
+    (KEY, lambda leader, hooks, state, key: leader.type(TYPED[key])),
+    (r"(?:(?P<name>SIG[A-Z]+)|signal (?P<number>\d+))(?P<taken> taken)?", send),
+    # The terminal taken from it without a stop; with a continue, as bash's bg; for a group not
+    # the leader's.
+    ("bg(?P<how>, continued|, another group)?", move_to_the_background),
+    ("other job", other_job),  # the terminal set, and typed in, by another job
+    ("fg", bring_back),  # with a continue
+    ("settled", lambda leader, *_: wait_until(lambda: process_state(leader.pid) != "R", "settled")),
+    ("stopped", lambda leader, *_: wait_until(lambda: process_state(leader.pid) == "T", "stopped")),
+    # Line mode, as a shell sets it while its job is stopped.
+    ("shell's settings", lambda leader, *_: leader.set_settings() and None),
+    (r"in key mode|prompted (?P<prompts>\d+)", in_key_mode),  # N prompts shown, and key mode
+    ("the result shown", lambda leader, *_: leader.wait_to_see(RESULT_SHOWN)),
+    ("the report shown", lambda leader, *_: leader.wait_to_see(LOST_OUTPUT)),  # output lost
+    ("unprompted", unprompted),
+    # Until a call for what it names is due, as call_hooks.cpp names it, and held there.
+    ("at (?P<call>.+?)(?P<or_a_stop> or a stop)?", at),
+    ("free", lambda leader, hooks, state: hooks.free()),  # every call let go
+    ("waiting for a key", waiting_for_a_key),  # its prompt shown, and its wait let go
+    ("nothing typed left", nothing_typed_left),
+    ("reader gone", lambda leader, *_: leader.close_the_reader()),  # its output pipe's
+    ("hung up", hang_up),  # its master closed
+    # Last, how it ends: by a signal or with 0; or a key typed whenever key mode shows.
+    (r"ends (?:by )?(?P<how>SIG[A-Z]+|\d+|at once)", ends),
+    (KEY + r" until ended(?: with (?P<status>\d+))?(?P<as_a_shell>, as a shell)?", until_ended),
+    ("the file holds the prompt", the_file_holds_the_prompt),  # standard output a file
+]
+RESULT_SHOWN = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n")
 
 
 def broken(leader, state):
