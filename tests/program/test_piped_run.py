@@ -11,10 +11,12 @@ import os
 import pathlib
 import re
 import resource
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from expected_output import (
@@ -31,7 +33,7 @@ from expected_output import (
     platform_and_arguments,
     split_windows_output,
 )
-from job_control import process_state, wait_until
+from job_control import WAIT_SECONDS, die_with_parent, process_state, wait_until
 
 ON_WINDOWS, COMMAND = platform_and_arguments(__doc__)
 TIMEOUT_SECONDS = 300  # a name of more than 1 GiB under an emulator
@@ -84,8 +86,33 @@ def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None, argument
     preexec_fn may close a descriptor or set a limit."""
     source = {"input": given} if stdin is None else {"stdin": stdin}
     options = {"stderr": subprocess.PIPE, "timeout": TIMEOUT_SECONDS, "check": False}
-    command = COMMAND + list(arguments)
-    return subprocess.run(command, **source, stdout=stdout, preexec_fn=preexec_fn, **options)
+    command, before = COMMAND + list(arguments), preexec_fn or (lambda: None)
+    return subprocess.run(
+        command,
+        **source,
+        stdout=stdout,
+        preexec_fn=lambda: [die_with_parent(), before()],
+        **options,
+    )
+
+
+def read_until(pipe, text=None, shown=b""):
+    """Reads the pipe until `shown` holds `text` (None: until its end); fails after WAIT_SECONDS
+    saying what came."""
+    deadline = time.monotonic() + WAIT_SECONDS
+    while text is None or text not in shown:
+        if not select.select([pipe], [], [], max(deadline - time.monotonic(), 0))[0]:
+            due = "its end" if text is None else repr(text)
+            raise AssertionError(
+                f"nothing more in {WAIT_SECONDS} s: came {shown[-80:]!r}, due {due}"
+            )
+        more = os.read(pipe, 65536)
+        if not more and text is not None:
+            raise AssertionError(f"ended before {text!r}: came {shown[-80:]!r}")
+        if not more:
+            break
+        shown += more
+    return shown
 
 
 def row(what, status, report, given=b"", out=None, do=None, ending=b""):
@@ -320,24 +347,25 @@ class PosixDescriptors(unittest.TestCase):
                 input_reader, input_writer = os.pipe()
                 output_reader, output_writer = os.pipe()
                 os.set_blocking(input_reader if non_blocking == "input" else output_writer, False)
-                program = subprocess.Popen(COMMAND, stdin=input_reader, stdout=output_writer)
+                program = subprocess.Popen(
+                    COMMAND, stdin=input_reader, stdout=output_writer, preexec_fn=die_with_parent
+                )
+                self.addCleanup(program.kill)
+                self.addCleanup(os.close, output_reader)
                 os.close(input_reader)
                 os.close(output_writer)
                 waits = lambda: process_state(program.pid) == "S"  # noqa: E731
-                with open(output_reader, "rb", buffering=0) as output:
-                    shown = b""
-                    while PROMPTS[:19] not in shown:
-                        shown += output.read(4096) or self.fail(f"ended early: {shown!r}")
-                    wait_until(waits, "waited for its input, as it spins or has ended")
-                    with open(input_writer, "wb") as typed:
-                        typed.write(given)
-                    if non_blocking == "output":
-                        wait_until(waits, "waited for the pipe, as it spins or has ended")
-                    else:
-                        wait_until(lambda: program.poll() is not None, "ended, as it spins")
-                    shown += output.read()
+                shown = read_until(output_reader, PROMPTS[:19])
+                wait_until(waits, "waited for its input, as it spins or has ended")
+                with open(input_writer, "wb") as typed:
+                    typed.write(given)
+                if non_blocking == "output":
+                    wait_until(waits, "waited for the pipe, as it spins or has ended")
+                else:
+                    wait_until(lambda: program.poll() is not None, "ended, as it spins")
+                shown = read_until(output_reader, shown=shown)
                 self.assertEqual(shown, due, first_difference(shown, due))
-                self.assertEqual(program.wait(timeout=TIMEOUT_SECONDS), 0)
+                self.assertEqual(program.wait(timeout=WAIT_SECONDS), 0)
 
 
 if __name__ == "__main__":
