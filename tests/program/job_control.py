@@ -159,14 +159,7 @@ class Leader:
             self.held_open = list(os.pipe())
             self.output = f"/proc/self/fd/{self.held_open[1]}"
         if world.get("pid_namespace"):
-            command = [
-                "unshare",
-                "--user",
-                "--map-root-user",
-                "--pid",
-                "--fork",
-                "--kill-child",
-            ] + command
+            command = "unshare --user --map-root-user --pid --fork --kill-child".split() + command
         if stdin == "write-only":
             stdin = os.open(os.ttyname(self.terminal), os.O_WRONLY | os.O_NOCTTY)
             self.held_open.append(stdin)
@@ -527,55 +520,9 @@ def ends(leader, hooks, state, how):
     return ended_by(leader, status, state["other"], how == "at once")
 
 
-def until_ended(leader, hooks, state, key, status="0", as_a_shell=None):
-    return end_with_a_key(leader, TYPED[key], int(status), bool(as_a_shell))
-
-
-def unprompted(leader, *_):
-    return "prompted from the background" if PAUSE_PROMPT in leader.read() else None
-
-
-def nothing_typed_left(leader, *_):
-    return leader.unread() and f"{leader.unread()} bytes typed before the prompt left to be read"
-
-
 def the_file_holds_the_prompt(leader, *_):
     if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
         return "the file does not end with the prompt and a line end"
-
-
-KEY = "(?P<key>" + "|".join(map(re.escape, TYPED)) + ")"
-# Each event a scene may name, as a pattern of its words, and what plays it.
-EVENTS = [
-    (KEY + r" held|signal (?P<number>\d+) held", hold),
-    (KEY, lambda leader, hooks, state, key: leader.type(TYPED[key])),
-    (r"(?:(?P<name>SIG[A-Z]+)|signal (?P<number>\d+))(?P<taken> taken)?", send),
-    # The terminal taken from it without a stop; with a continue, as bash's bg; for a group not
-    # the leader's.
-    ("bg(?P<how>, continued|, another group)?", move_to_the_background),
-    ("other job", other_job),  # the terminal set, and typed in, by another job
-    ("fg", bring_back),  # with a continue
-    ("settled", lambda leader, *_: wait_until(lambda: process_state(leader.pid) != "R", "settled")),
-    ("stopped", lambda leader, *_: wait_until(lambda: process_state(leader.pid) == "T", "stopped")),
-    # Line mode, as a shell sets it while its job is stopped.
-    ("shell's settings", lambda leader, *_: leader.set_settings() and None),
-    (r"in key mode|prompted (?P<prompts>\d+)", in_key_mode),  # N prompts shown, and key mode
-    ("the result shown", lambda leader, *_: leader.wait_to_see(RESULT_SHOWN)),
-    ("the report shown", lambda leader, *_: leader.wait_to_see(LOST_OUTPUT)),  # output lost
-    ("unprompted", unprompted),
-    # Until a call for what it names is due, as call_hooks.cpp names it, and held there.
-    ("at (?P<call>.+?)(?P<or_a_stop> or a stop)?", at),
-    ("free", lambda leader, hooks, state: hooks.free()),  # every call let go
-    ("waiting for a key", waiting_for_a_key),  # its prompt shown, and its wait let go
-    ("nothing typed left", nothing_typed_left),
-    ("reader gone", lambda leader, *_: leader.close_the_reader()),  # its output pipe's
-    ("hung up", hang_up),  # its master closed
-    # Last, how it ends: by a signal or with 0; or a key typed whenever key mode shows.
-    (r"ends (?:by )?(?P<how>SIG[A-Z]+|\d+|at once)", ends),
-    (KEY + r" until ended(?: with (?P<status>\d+))?(?P<as_a_shell>, as a shell)?", until_ended),
-    ("the file holds the prompt", the_file_holds_the_prompt),  # standard output a file
-]
-RESULT_SHOWN = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n")
 
 
 def broken(leader, state):
@@ -618,14 +565,14 @@ def left_changed(leader):
     return ": the pause left a signal's action or the mask changed" if changed else ""
 
 
-def end_with_a_key(leader, key, status=0, as_a_shell=False):
+def end_with_a_key(leader, hooks, state, key, status="0", shell=None):
     """Types the key whenever the terminal shows key mode (a continue that came late takes the
-    terminal again, dropping what was typed), until the program ends; `as_a_shell`, continues
-    it again where it is seen stopped, as a shell's user would: a stop that the kernel sends
-    for a call made in the background discards a continue sent just before it."""
-    deadline = time.monotonic() + WAIT_SECONDS
+    terminal again, dropping what was typed), until the program ends with `status`; `shell`,
+    continues it again where it is seen stopped, as a shell's user would: a stop that the kernel
+    sends for a call made in the background discards a continue sent just before it."""
+    deadline, key, status = time.monotonic() + WAIT_SECONDS, TYPED[key], int(status)
     while not leader.ended():
-        if as_a_shell and process_state(leader.pid) == "T":
+        if shell and process_state(leader.pid) == "T":
             leader.signal(signal.SIGCONT)
         if time.monotonic() > deadline:
             mode = "key" if key_mode(leader.settings()) else "line"
@@ -646,6 +593,43 @@ def settings_left(leader, other=None):
     changed += [f"c_cc[{i}] {a}, not {b}" for i, (a, b) in enumerate(zip(now_cc, due_cc)) if a != b]
     whose = "the other job's" if other else "the first's"
     return f"the settings not {whose}: " + "; ".join(changed) if changed else ""
+
+
+KEY = "(?P<key>" + "|".join(map(re.escape, TYPED)) + ")"
+# Each event a scene may name, as a pattern of its words, and what plays it.
+EVENTS = [
+    (KEY + r" held|signal (?P<number>\d+) held", hold),
+    (KEY, lambda leader, hooks, state, key: leader.type(TYPED[key])),
+    (r"(?:(?P<name>SIG[A-Z]+)|signal (?P<number>\d+))(?P<taken> taken)?", send),
+    # The terminal taken from it without a stop; with a continue, as bash's bg; for a group not
+    # the leader's.
+    ("bg(?P<how>, continued|, another group)?", move_to_the_background),
+    ("other job", other_job),  # the terminal set, and typed in, by another job
+    ("fg", bring_back),  # with a continue
+    ("settled", lambda leader, *_: wait_until(lambda: process_state(leader.pid) != "R", "settled")),
+    ("stopped", lambda leader, *_: wait_until(lambda: process_state(leader.pid) == "T", "stopped")),
+    # Line mode, as a shell sets it while its job is stopped.
+    ("shell's settings", lambda leader, *_: leader.set_settings() and None),
+    (r"in key mode|prompted (?P<prompts>\d+)", in_key_mode),  # N prompts shown, and key mode
+    ("the result shown", lambda leader, *_: leader.wait_to_see(RESULT_SHOWN)),
+    ("the report shown", lambda leader, *_: leader.wait_to_see(LOST_OUTPUT)),  # output lost
+    (
+        "unprompted",
+        lambda leader, *_: PAUSE_PROMPT in leader.read() and "prompted in the background",
+    ),
+    # Until a call for what it names is due, as call_hooks.cpp names it, and held there.
+    ("at (?P<call>.+?)(?P<or_a_stop> or a stop)?", at),
+    ("free", lambda leader, hooks, state: hooks.free()),  # every call let go
+    ("waiting for a key", waiting_for_a_key),  # its prompt shown, and its wait let go
+    ("nothing typed left", lambda leader, *_: leader.unread() and f"{leader.unread()} bytes left"),
+    ("reader gone", lambda leader, *_: leader.close_the_reader()),  # its output pipe's
+    ("hung up", hang_up),  # its master closed
+    # Last, how it ends: by a signal or with 0; or a key typed whenever key mode shows.
+    (r"ends (?:by )?(?P<how>SIG[A-Z]+|\d+|at once)", ends),
+    (KEY + r" until ended(?: with (?P<status>\d+))?(?P<shell>, as a shell)?", end_with_a_key),
+    ("the file holds the prompt", the_file_holds_the_prompt),  # standard output a file
+]
+RESULT_SHOWN = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n")
 
 
 def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):

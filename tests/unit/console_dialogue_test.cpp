@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -101,27 +99,6 @@ TEST(ReadName, ANameLongerThanAStringHoldsIsAReadThatFailed)
         EXPECT_EQ(input.bad(), entry.failed) << entry.what;
         EXPECT_EQ(reason, entry.failed ? std::errc::value_too_large : std::errc{}) << entry.what;
     }
-}
-
-// Each menu line, and the result line, is on its way as soon as it is written
-// (endl), to an output that no read flushes.
-TEST(ConsoleDialogue, FlushesEachLineAsItEnds)
-{
-    struct LinesAtEachFlush : std::stringbuf
-    {
-        std::vector<std::size_t> lines;
-        int sync() override
-        {
-            const std::string written = str();
-            lines.push_back(
-                static_cast<std::size_t>(std::count(written.begin(), written.end(), '\n')));
-            return 0;
-        }
-    } flushes;
-    std::istringstream input{std::string(expected::kWorkedExampleInput)};
-    std::ostream output(&flushes);
-    runConsoleDialogue(input, output);
-    EXPECT_EQ(flushes.lines, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6}));
 }
 
 } // namespace
