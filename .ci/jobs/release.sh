@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The release as packaging/release makes it, once, from a fresh clone of the last commit; then
-# the packages alone again (no test: tests never write them) from a second clone, under what
-# the release cannot fix: another path, another user (so under fakeroot), the clock a year
-# and a month on, one compiler at a time. The same SHA256SUMS, or diffoscope says which bytes
-# differ. Then what a person downloads: lintian and rpmlint find nothing; each .deb installs
+# the packages alone again (no test: tests never write them) from a second clone, as a past
+# release is made (packaging/release VERSION, in a worktree of its own), under what the release
+# cannot fix: another path, another user (so under fakeroot), the clock a year and a month on,
+# one compiler at a time. The same SHA256SUMS, or diffoscope says which bytes differ. Then what a person downloads: lintian and rpmlint find nothing; each .deb installs
 # into a dpkg root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all
 # as packed (their program runs the worked example in the package test); each program carries
 # the protections the README's table gives. And the README's commands, as written: the
@@ -42,7 +42,7 @@ echo "$run_command"
 expect_worked_example bash -c "$run_command"
 
 # clone_to FOLDER: a clone of the last commit. packaging/release refuses unreleased changes:
-# where CHANGELOG.md has them, the clone names them X.Y.Z+1000 after the newest release
+# where CHANGELOG.md has them, the clone names them X.Y.(Z+1000) after the newest release
 # X.Y.Z (a version no release has, and a newer one, which the .msi's upgrade test needs), in
 # a scratch commit that is the same in every clone (the last commit's author and times).
 clone_to() {
@@ -68,14 +68,18 @@ clone_to "$scratch/release"
 (cd "$scratch/release" && packaging/release)
 dist=$scratch/release/dist
 
-echo "--- the packages again: another path, user and clock, one compiler at a time"
+echo "--- the packages again, as packaging/release VERSION makes a past release: another path,"
+echo "    user and clock, one compiler at a time"
 again=$scratch/again/at/another/path/membership
 clone_to "$again"
+released=$(sed -n 's/^## \([0-9.]*\) (.*/\1/p' "$again/CHANGELOG.md" | head -n 1)
 chown -R nobody: "$scratch/again"
 (cd "$again" && setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin \
     FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p packaging/release \
-    --own-environment --untested --jobs 1) >"$scratch/again.log" 2>&1 ||
+    --own-environment "$released" --untested --jobs 1) >"$scratch/again.log" 2>&1 ||
     { tail -n 40 "$scratch/again.log"; exit 1; }
+grep -- "^--- $released" "$scratch/again.log"
+again=$again/build/releases/$released
 mapfile -t differing < <(diff "$dist/SHA256SUMS" "$again/dist/SHA256SUMS" | sed -n 's/^< [^ ]*  //p')
 if ((${#differing[@]} > 0)); then
     echo "not the same bytes: ${differing[*]}; the first, as diffoscope reads it:"
