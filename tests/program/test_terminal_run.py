@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """The built program at a real pseudo-terminal, as the job of a leader of the test's own
 (job_control.py): a row per promise of the manual's NOTES. The worked example first (a changed
-dialogue stops the run there), then scenes of keys, signals and job control at the pause; with
---signals, every signal that ends a process on the program's processor (the program SIGNALS
-lists them, and sends them under an emulator); with --hooked, scenes of the program with hooks
-at its calls on the terminal, which act as a call is due. With --windows, the Windows program
-as a person at a console meets it: in a console of the command interpreter's (under Wine,
-which draws it on the terminal), and its pause.
-Usage: test_terminal_run.py --posix|--windows [--hooked PROGRAM] [--signals SIGNALS] COMMAND...
-(COMMAND may start with an emulator)
+dialogue stops the run there), then scenes of keys, signals and job control at the pause. Two
+helpers built beside the program add theirs: every signal that ends a process on the program's
+processor (membership_signals lists them, and sends them under an emulator), and scenes of the
+program with hooks at its calls on the terminal, which act as a call is due
+(membership_with_call_hooks). With --windows, the Windows program as a person at a console
+meets it: in a console of the command interpreter's (under Wine, which draws it on the
+terminal), and its pause.
+Usage: test_terminal_run.py --posix|--windows COMMAND...   (COMMAND may start with an emulator)
 """
 import os
+import pathlib
 import re
 import signal
 import subprocess
@@ -40,10 +41,9 @@ from job_control import (
 )
 
 ON_WINDOWS, COMMAND = platform_and_arguments(__doc__)
-OPTIONS = {}
-while COMMAND[0] in ("--hooked", "--signals"):
-    OPTIONS[COMMAND[0]], COMMAND = COMMAND[1], COMMAND[2:]
 EMULATOR = COMMAND[:-1]
+BESIDE = pathlib.Path(COMMAND[-1]).parent  # where the build puts the helpers
+SIGNALS, HOOKED = BESIDE / "membership_signals", BESIDE / "membership_with_call_hooks"
 # Each key at the pause: its first byte, what is typed after it and how long after, and whether
 # that is dropped with the key (it comes within 50 ms of the first byte) or reaches the shell.
 KEYS_AT_THE_PAUSE = [
@@ -290,10 +290,10 @@ class AtATerminal(unittest.TestCase):
             left_out = set() if statically_linked(COMMAND[-1]) else {"no_descriptor_to_spare"}
         play_scenes(self, COMMAND, [row for row in SCENES if not left_out & set(row[1])])
 
-    @unittest.skipUnless("--signals" in OPTIONS, "no program that lists the signals")
+    @unittest.skipUnless(SIGNALS.exists(), f"no {SIGNALS.name} beside the program")
     def test_every_signal_that_ends_a_process_ends_it_by_it_with_the_terminal_put_back(self):
         # Each sent again and again: a second that comes before the first is handled too.
-        signals = [*EMULATOR, OPTIONS["--signals"]]
+        signals = [*EMULATOR, str(SIGNALS)]
         listed = subprocess.run(signals, capture_output=True, text=True, check=True).stdout
         world = {"sender": signals if EMULATOR else ()}
         # qemu-user takes the hardware faults for its own emulation: one sent by kill now and
@@ -305,13 +305,13 @@ class AtATerminal(unittest.TestCase):
         ])  # fmt: skip
 
 
-@unittest.skipIf(ON_WINDOWS or "--hooked" not in OPTIONS, "the program with hooks, natively")
+@unittest.skipIf(ON_WINDOWS or not HOOKED.exists(), f"no {HOOKED.name} beside the program")
 class AtEachCallOnTheTerminal(unittest.TestCase):
     """Scenes in which the test acts as a call on the terminal is due, each held till then."""
 
     def test_scenes(self):
         scenes = [(what, dict(world, hooks=True), events) for what, world, events in HOOKED_SCENES]
-        play_scenes(self, [OPTIONS["--hooked"]], scenes)
+        play_scenes(self, [str(HOOKED)], scenes)
 
 
 def load_tests(loader, tests, pattern):
