@@ -15,15 +15,16 @@ mapfile -t sources < <(git ls-files '*.cpp' '*.hpp')
 echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}" || status=1
 
-# Each build's compilation database, and the sources it is the one for.
+# Each build's compilation database, every source a unit of its own, and the sources it is the
+# one for.
 declare -A sources_of_build=([test]='(src|tests)' [fuzz]='fuzz')
 echo "clang-tidy"
 mkdir -p build
 : >build/clang-tidy.log
 for preset in "${!sources_of_build[@]}"; do
-    cmake --preset "$preset" >/dev/null || status=1
-    run-clang-tidy -quiet -j "$(nproc)" -p "build/$preset" "$PWD/${sources_of_build[$preset]}/" \
-        >>build/clang-tidy.log 2>&1 || status=1
+    cmake --preset "$preset" -B "build/lint-$preset" -DCMAKE_UNITY_BUILD=OFF >/dev/null || status=1
+    run-clang-tidy -quiet -j "$(nproc)" -p "build/lint-$preset" \
+        "$PWD/${sources_of_build[$preset]}/" >>build/clang-tidy.log 2>&1 || status=1
 done
 grep -E '(warning|error):' build/clang-tidy.log && status=1
 

@@ -106,8 +106,9 @@ class Document(unittest.TestCase):
         came = set(re.findall(table, TEXT, re.MULTILINE))
         if came != due:
             self.fail(
-                f"its table of processors (DEBIAN, UNAME, RPM) lacks {sorted(due - came)} of"
-                f" packaging/linux-processors.txt, and has {sorted(came - due)} beside"
+                f"README.md's table of processors (DEBIAN, UNAME, RPM) lacks"
+                f" {sorted(due - came)} of packaging/linux-processors.txt, and has"
+                f" {sorted(came - due)} beside"
             )
 
 

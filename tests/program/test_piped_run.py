@@ -36,7 +36,7 @@ from job_control import WAIT_SECONDS, die_with_parent, process_state, wait_until
 ON_WINDOWS, COMMAND = platform_and_arguments(__doc__)
 TIMEOUT_SECONDS = 300  # a name of more than 1 GiB under an emulator
 # Address space for the program that its start needs, but not a name twice as long.
-MEMORY_LIMIT = 32 << 20
+MEMORY_LIMIT = 8 << 20
 # More than a string of a 32-bit program holds (1 GiB less a byte).
 HUGE_NAME_SIZE = 1_200_000_000
 # The worked example's entries before its name, and the end of its result line.
@@ -223,9 +223,10 @@ class PosixDescriptors(unittest.TestCase):
         return file
 
     def starts_within_the_memory_limit(self):
-        """Not under an emulator or a sanitizer, which need more address space."""
+        """Not under an emulator or a sanitizer, which need more address space (what it then
+        writes is the rows' to check)."""
         done = run(WORKED_EXAMPLE_INPUT, preexec_fn=limit(resource.RLIMIT_AS, MEMORY_LIMIT))
-        return done.returncode == 0 and done.stdout == WORKED_EXAMPLE_OUTPUT
+        return done.returncode == 0 and done.stdout.endswith(b"\n")
 
     def test_a_file_is_left_just_past_what_the_dialogue_took(self):
         # For whatever reads standard input next, as `{ membership; cat; } < file` does: the
