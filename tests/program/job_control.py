@@ -233,10 +233,6 @@ class Leader:
         self.output.seek(0)
         return self.output.read()
 
-    def close_the_reader(self):
-        """Closes the reader of its standard output's pipe."""
-        os.close(self.held_open.pop(0))
-
     def pending(self, number):
         """Whether the signal is pending for the job, not yet taken."""
         with open(f"/proc/{self.pid}/status") as status:
@@ -520,9 +516,8 @@ def ends(leader, hooks, state, how):
     return ended_by(leader, status, state["other"], how == "at once")
 
 
-def the_file_holds_the_prompt(leader, *_):
-    if not leader.written().endswith(PAUSE_PROMPT + b"\n"):
-        return "the file does not end with the prompt and a line end"
+def file_ends(written, due):
+    return not written.endswith(due) and f"the file ends {written[-40:]!r}, not {due!r}"
 
 
 def broken(leader, state):
@@ -622,14 +617,15 @@ EVENTS = [
     ("free", lambda leader, hooks, state: hooks.free()),  # every call let go
     ("waiting for a key", waiting_for_a_key),  # its prompt shown, and its wait let go
     ("nothing typed left", lambda leader, *_: leader.unread() and f"{leader.unread()} bytes left"),
-    ("reader gone", lambda leader, *_: leader.close_the_reader()),  # its output pipe's
+    ("reader gone", lambda leader, *_: os.close(leader.held_open.pop(0))),  # of its output pipe
     ("hung up", hang_up),  # its master closed
     # Last, how it ends: by a signal or with 0; or a key typed whenever key mode shows.
     (r"ends (?:by )?(?P<how>SIG[A-Z]+|\d+|at once)", ends),
     (KEY + r" until ended(?: with (?P<status>\d+))?(?P<shell>, as a shell)?", end_with_a_key),
-    ("the file holds the prompt", the_file_holds_the_prompt),  # standard output a file
+    # Standard output a file: the prompt and a line end are its last bytes.
+    ("the file holds the prompt", lambda leader, *_: file_ends(leader.written(), PROMPT_ENDED)),
 ]
-RESULT_SHOWN = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n")
+RESULT_SHOWN, PROMPT_ENDED = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n"), PAUSE_PROMPT + b"\n"
 
 
 def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):

@@ -84,7 +84,7 @@ class Document(unittest.TestCase):
 
     def test_its_worked_example_is_what_the_program_writes(self):
         shown = re.search(EXAMPLE, TEXT, re.DOTALL)
-        self.assertTrue(shown, "no worked example")
+        self.assertTrue(shown, f"no worked example as {EXAMPLE!r} finds one")
         if SHOWN == "piped":
             self.assertEqual(shown[1].replace("\\n", "\n").encode(), WORKED_EXAMPLE_INPUT)
             due = run(WORKED_EXAMPLE_INPUT)

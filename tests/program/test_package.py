@@ -227,7 +227,7 @@ class Packages(unittest.TestCase):
         output = done.stdout
         if ARGUMENTS.windows:
             output, after = split_windows_output(output)
-            self.assertTrue(after.startswith(INTERPRETER_PAUSE_PROMPT), after)
+            self.assertEqual(after[: len(INTERPRETER_PAUSE_PROMPT)], INTERPRETER_PAUSE_PROMPT)
         self.assertEqual(output, WORKED_EXAMPLE_OUTPUT)
         self.assertEqual(done.returncode, 0)
 

@@ -108,7 +108,9 @@ class PipedRun(unittest.TestCase):
         output = done.stdout
         if ON_WINDOWS:
             output, pause_prompt = split_windows_output(output)
-            self.assertTrue(pause_prompt.startswith(INTERPRETER_PAUSE_PROMPT), pause_prompt)
+            self.assertEqual(
+                pause_prompt[: len(INTERPRETER_PAUSE_PROMPT)], INTERPRETER_PAUSE_PROMPT
+            )
         due = MENU + PROMPTS + result_line
         self.assertEqual(output, due, first_difference(output, due))
         self.assertEqual((done.stderr, done.returncode), (b"", 0))
@@ -261,7 +263,9 @@ class PosixDescriptors(unittest.TestCase):
             run(stdin=pipe)
             rest = pipe.read()
             gone = len(tail) - len(rest)
-            self.assertTrue(tail.endswith(rest) and gone <= 16 << 10, f"{gone} bytes gone")
+            self.assertTrue(
+                tail.endswith(rest) and gone <= 16 << 10, f"{gone} bytes gone; at most 16 KiB due"
+            )
 
     def test_a_stream_left_non_blocking_is_waited_on(self):
         # O_NONBLOCK belongs to the open file, which the child shares: a read or write that
