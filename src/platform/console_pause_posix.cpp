@@ -34,11 +34,13 @@
 // (at any other, nothing tells whose keys those are), and works on standard
 // input itself, opening nothing. The kernel, not a look of its own, decides
 // at each call that the job holds the terminal: every call on it lets SIGTTOU
-// and SIGTTIN through. A handler that returns only records; one that never
-// returns may act: each signal that would end the process puts the terminal
-// back and ends it by that signal. A job-control signal ends the wait; the
-// pause puts the terminal back and stops by it, unless a continue came after
-// it, and once continued takes the terminal again.
+// and SIGTTIN through. A handler that returns only records (and a continue
+// as the pause stops itself turns that stop into one to note); one that ends
+// the process may act: each signal that would end it puts the terminal back
+// and ends it by that signal (where none can, notes a continue instead). A
+// job-control signal ends the wait; the pause puts the terminal back and
+// stops by it, unless a continue came after it, and once continued takes the
+// terminal again.
 
 namespace membership {
 namespace {
