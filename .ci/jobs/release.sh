@@ -71,7 +71,7 @@ echo "    past release: another path, user and clock, one compiler at a time"
 clone_to "$scratch/release"
 again=$scratch/again/at/another/path/membership
 clone_to "$again"
-released=$(sed -n 's/^## \([0-9.]*\) (.*/\1/p' "$again/CHANGELOG.md" | head -n 1)
+read -r released _ <<<"$(cmake -P "$again/packaging/Changelog.cmake" 2>&1)"
 chown -R nobody: "$scratch/again"
 (cd "$again" && exec setsid setpriv --reuid=nobody --regid=nogroup --clear-groups env -i \
     PATH=/usr/bin:/bin FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p \
@@ -150,8 +150,8 @@ echo "    its packages installed"
 # Every program: relocations read-only (RELRO), a stack that is not executable,
 # stack protector canaries, no loader and no shared library; position-
 # independent (static-pie, bound at start-up) where the README's table says
-# that it is loaded at a random address, else at a fixed one. (The README's
-# document test checks each row's names.)
+# that it is loaded at a random address, else at a fixed one. (test_piped_run.py
+# checks each row's names.)
 while read -r debian _ _ qemu rpm; do
     row=$(grep "^| .* | \`$debian\` |" README.md) || { echo "no $debian in the README" >&2; exit 1; }
     build=$(echo "$scratch"/release/build/released/membership-*/build)/linux-$debian

@@ -74,45 +74,33 @@ void reportCall(const char* name)
 
 using SignalAction = struct sigaction; // named as the function is
 
-// Each signal's action: 'd' the default, 'i' ignored, 'h' a handler; then a
-// bit for each signal that is blocked.
-struct Signals
-{
-    std::array<char, kSignalSetBits + 1> actions;
-    sigset_t blocked;
-};
+// Each signal's action ('d' the default, 'i' ignored, 'h' a handler), then
+// whether each is blocked ('b').
+constexpr auto kSlots = static_cast<std::size_t>(kSignalSetBits) + 1;
+using Signals = std::array<char, 2 * kSlots>;
 
 Signals signalsNow() noexcept
 {
     Signals now{};
+    sigset_t blocked{};
+    pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
     for (int number = 1; number <= kSignalSetBits; ++number) {
+        const auto slot = static_cast<std::size_t>(number);
         SignalAction action{};
         if (sigaction(number, nullptr, &action) == 0) {
             const bool ignored = action.sa_handler == SIG_IGN;
-            now.actions.at(static_cast<std::size_t>(number)) = action.sa_handler == SIG_DFL ? 'd'
-                                                               : ignored                    ? 'i'
-                                                                                            : 'h';
+            now.at(slot) = action.sa_handler == SIG_DFL ? 'd' : (ignored ? 'i' : 'h');
         }
+        now.at(kSlots + slot) = sigismember(&blocked, number) == 1 ? 'b' : ' ';
     }
-    pthread_sigmask(SIG_SETMASK, nullptr, &now.blocked);
     return now;
-}
-
-bool sameSignals(const Signals& one, const Signals& other) noexcept
-{
-    for (int number = 1; number <= kSignalSetBits; ++number) {
-        if (sigismember(&one.blocked, number) != sigismember(&other.blocked, number)) {
-            return false;
-        }
-    }
-    return one.actions == other.actions;
 }
 
 const Signals kAtStart = signalsNow();
 
 // NOLINTNEXTLINE(cert-err58-cpp): atexit throws nothing
 const int kCheckedAtExit = std::atexit([] {
-    if (!sameSignals(kAtStart, signalsNow())) {
+    if (kAtStart != signalsNow()) {
         _exit(kSignalsLeftChanged);
     }
 });

@@ -10,6 +10,7 @@ import contextlib
 import ctypes
 import fcntl
 import os
+import pathlib
 import re
 import resource
 import select
@@ -46,8 +47,7 @@ SIGNALS_LEFT_CHANGED = 125
 
 
 def die_with_parent():
-    """In a child: SIGKILL when its parent ends, however that ends (ctest's timeout, say), so
-    that no test leaves a process behind (Linux's prctl PR_SET_PDEATHSIG)."""
+    """In a child: SIGKILL when its parent ends, however (no test leaves a process behind)."""
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)
 
 
@@ -111,22 +111,16 @@ def in_sessions_of_their_own(bodies, at_once=1):
             elif reader in ready or time.monotonic() > deadline:
                 del running[reader]
                 os.close(reader)
-                outcomes[index] = reported(pid, report.decode(), late=reader not in ready)
+                if reader not in ready:  # late: killed, its job with it (die_with_parent)
+                    os.kill(pid, signal.SIGKILL)
+                status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+                outcome = report.decode()
+                if reader not in ready or not outcome.startswith("reported:") or status != 0:
+                    how = f"by signal {-status}" if status < 0 else f"with status {status}"
+                    how = f"ended {how}" if reader in ready else f"hung {SCENE_SECONDS} s"
+                    outcome = f"the test's leader {how} before it reported ({outcome!r})"
+                outcomes[index] = outcome.removeprefix("reported:")
     return outcomes
-
-
-def reported(pid, report, late):
-    """What a leader reported once it has ended; ended late, it is killed first (and its job
-    with it: die_with_parent)."""
-    if late:
-        os.kill(pid, signal.SIGKILL)
-    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-    if late:
-        return f"no report within {SCENE_SECONDS} s: it hung ({report!r})"
-    if not report.startswith("reported:") or status != 0:
-        how = f"by signal {-status}" if status < 0 else f"with status {status}"
-        return f"the test's leader ended {how} before it reported ({report!r})"
-    return report.removeprefix("reported:")
 
 
 class Leader:
@@ -235,8 +229,8 @@ class Leader:
 
     def pending(self, number):
         """Whether the signal is pending for the job, not yet taken."""
-        with open(f"/proc/{self.pid}/status") as status:
-            masks = re.findall(r"^(?:SigPnd|ShdPnd):\s*(\w+)$", status.read(), re.MULTILINE)
+        status = pathlib.Path(f"/proc/{self.pid}/status").read_text()
+        masks = re.findall(r"(?:SigPnd|ShdPnd):\s*(\w+)", status)
         return any(int(mask, 16) >> (number - 1) & 1 for mask in masks)
 
     def type(self, keys):
@@ -400,9 +394,8 @@ def pause_for(seconds):
 
 
 def play(leader, events, hooks=None):
-    """Plays (event, delay) pairs on the program at its pause, checking before each, and at the
-    end, what must hold at every step (`broken`); returns what did not hold, or ''. A scene
-    that names an event EVENTS does not know fails before it starts, saying which."""
+    """Plays (event, delay) pairs at the program's pause, checking before each and at the end
+    what must hold (`broken`); returns what did not hold, or '', or the event EVENTS lacks."""
     unknown = [name for name, _ in events if not parse(name)]
     if unknown:
         return f"no such event: {unknown[0]!r}"

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """The built program as a process, its standard streams pipes, files and odd descriptors: a row
-per promise of the manual's for the streams, the errors and the exit statuses.
+per promise of the manual's for the streams, the errors and the exit statuses; and what the
+documents say it writes (and the README, the processors), checked against what it writes. No
+failure stops the run: one run names every row and document that a change leaves behind.
 
 Usage: test_piped_run.py --posix|--windows COMMAND...
 COMMAND may start with an emulator (wine, say). A Windows program writes CR LF
 line ends and its command interpreter's own "pause" prompt after the result.
 """
 import os
+import pathlib
+import re
 import resource
 import select
 import signal
@@ -23,6 +27,7 @@ from expected_output import (
     MENU,
     PROMPTS,
     UNREADABLE_INPUT as UNREAD,
+    WORKED_EXAMPLE_AT_A_TERMINAL,
     WORKED_EXAMPLE_ENTRIES,
     WORKED_EXAMPLE_INPUT,
     WORKED_EXAMPLE_OUTPUT,
@@ -42,6 +47,37 @@ HUGE_NAME_SIZE = 1_200_000_000
 # The worked example's entries before its name, and the end of its result line.
 BEFORE_THE_NAME = b"".join(entry + b"\n" for entry in WORKED_EXAMPLE_ENTRIES[:2])
 WORKED_EXAMPLE_ENDING = CHARGE_LABEL + WORKED_EXAMPLE_RESULT.split(CHARGE_LABEL)[1]
+
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+MANUAL = "packaging/membership.1.in"
+# Each document that gives the plans, and how a plan reads there.
+DOCUMENTED_PLANS = [
+    ("README.md", r"^\| (?P<name>\w+) \| (?P<letter>[A-D]) \| (?P<rate>\d+) \|$"),
+    (MANUAL, r"(?P<letter>[A-D]), (?P<name>\w+), (?P<rate>\d+)"),
+    ("packaging/windows/README.txt", r"^  (?P<name>\w+) +(?P<letter>[A-D]) +(?P<rate>\d+)$"),
+]
+# Each total a document gives, and the entries it says give it.
+DOCUMENTED_TOTALS = [
+    ("README.md", r"another letter prices at ([-\d.]+)", b"x\n1\nX\n"),
+    (MANUAL, r"-2 months of plan A is\n\.BR (-[\d.]+)", b"A\n-2\nX\n"),
+    (MANUAL, r"no plan prints\n\.BR (-[\d.]+)", b"x\n-3\nX\n"),
+    (MANUAL, r"99999999999 months of plan A print a one-space\nname and\n\.BR ([\d.]+)",
+     b"A\n99999999999\nX\n"),
+]  # fmt: skip
+# Each worked example a document shows, and where: at a terminal, or with its entries piped.
+WORKED_EXAMPLES = [
+    ("README.md", r"\n```\n( Brenmoor Menu .*?)\n```", "terminal"),
+    ("packaging/windows/README.txt", r"\n\n(  Enter your choice: .*?)\n\n", "terminal, no menu"),
+    (MANUAL, r"\.EX\n\$ printf '(.*?)' \| membership\n(.*?)\n\.EE", "piped"),
+]
+
+
+def read_document(path):
+    """The document as a reader sees the words: the manual page's escapes for a minus, a
+    backslash and a quote read as those characters."""
+    text = (ROOT / path).read_text()
+    return text.replace("\\-", "-").replace("\\e", "\\").replace("\\(aq", "'")
 
 
 def is_32_bit_x86(path):
@@ -68,18 +104,14 @@ def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None, argument
 
 
 def read_until(pipe, text=None, shown=b""):
-    """Reads the pipe until `shown` holds `text` (None: until its end); fails after WAIT_SECONDS
-    saying what came."""
+    """Reads the pipe until `shown` holds `text` (None: its end), within WAIT_SECONDS."""
     deadline = time.monotonic() + WAIT_SECONDS
     while text is None or text not in shown:
-        if not select.select([pipe], [], [], max(deadline - time.monotonic(), 0))[0]:
-            due = "its end" if text is None else repr(text)
-            raise AssertionError(
-                f"nothing more in {WAIT_SECONDS} s: came {shown[-80:]!r}, due {due}"
-            )
-        more = os.read(pipe, 65536)
-        if not more and text is not None:
-            raise AssertionError(f"ended before {text!r}: came {shown[-80:]!r}")
+        ready = select.select([pipe], [], [], max(deadline - time.monotonic(), 0))[0]
+        more = os.read(pipe, 65536) if ready else b""
+        if not more and (text or not ready):
+            then, due = "its end" if ready else f"nothing in {WAIT_SECONDS} s", text or "its end"
+            raise AssertionError(f"came {shown[-80:]!r}, then {then}; due {due!r}")
         if not more:
             break
         shown += more
@@ -132,6 +164,57 @@ class PipedRun(unittest.TestCase):
             with self.subTest(what):
                 result_line = shown_name + CHARGE_LABEL + total + b"\n"
                 self.assert_dialogue(run(given, arguments=arguments), result_line)
+
+    def test_the_documents_give_the_plans_as_the_program_prices_them(self):
+        # The program's own menu and charges are the reference: a month of each plan.
+        menu = re.findall(rb"^ ([A-D])\. (\w+) ", run().stdout, re.MULTILINE)
+        self.assertEqual(len(menu), 4, "no menu of four plans")
+        plans = set()
+        for letter, name in menu:
+            charge = re.search(
+                b"X" + re.escape(CHARGE_LABEL) + rb"(\d+)\.00", run(letter + b"\n1\nX\n").stdout
+            )
+            self.assertTrue(charge, f"no whole charge for a month of plan {letter}")
+            plans.add((letter.decode(), name.decode(), charge[1].decode()))
+        for document, plan in DOCUMENTED_PLANS:
+            with self.subTest(document):
+                found = re.finditer(plan, read_document(document), re.MULTILINE)
+                self.assertEqual({(m["letter"], m["name"], m["rate"]) for m in found}, plans)
+
+    def test_the_documents_show_the_totals_and_worked_examples_the_program_writes(self):
+        for document, total, given in DOCUMENTED_TOTALS:
+            with self.subTest(document, given=given):
+                said = re.search(total, read_document(document))
+                self.assertTrue(said, f"{document} no longer says {total!r}")
+                shown = run(given).stdout.split(CHARGE_LABEL)[-1].split()[0].decode()
+                self.assertEqual(said[1], shown, f"{document}'s total for {given!r}")
+        for document, sample, where in WORKED_EXAMPLES:
+            with self.subTest(document):
+                shown = re.search(sample, read_document(document), re.DOTALL)
+                self.assertTrue(shown, f"no worked example in {document}")
+                if where == "piped":
+                    self.assertEqual(shown[1].replace("\\n", "\n").encode(), WORKED_EXAMPLE_INPUT)
+                    due = run(WORKED_EXAMPLE_INPUT).stdout
+                    due = split_windows_output(due)[0] if ON_WINDOWS else due
+                else:
+                    due = WORKED_EXAMPLE_AT_A_TERMINAL
+                    if where.endswith("no menu"):
+                        due = b"\n".join(b"  " + line for line in due[len(MENU) :].split(b"\n"))
+                # Trailing spaces are lost in a manual page's example, and an editor's.
+                lines = [line.rstrip() for line in shown[shown.lastindex].split("\n")]
+                due = [line.rstrip() for line in due.decode().rstrip("\n").split("\n")]
+                if lines != due:
+                    self.fail(first_difference("\n".join(lines), "\n".join(due)))
+
+    def test_the_readme_gives_the_processors_the_release_has(self):
+        # Each row of packaging/linux-processors.txt, by its Debian, uname and RPM names.
+        rows = (ROOT / "packaging/linux-processors.txt").read_text().splitlines()
+        due = {(r[0], r[2], r[4].strip("-")) for r in map(str.split, rows) if r and r[0][0] != "#"}
+        table = r"^\| [^|]+ \| `([a-z0-9_]+)` \| `([a-z0-9_]+)` \|\s*`?([a-z0-9_]*)`?\s*\|"
+        came = set(re.findall(table, read_document("README.md"), re.MULTILINE))
+        if came != due:
+            self.fail(f"README.md's processors (DEBIAN, UNAME, RPM) lack {due - came} of"
+                      f" packaging/linux-processors.txt, and have {came - due} beside")  # fmt: skip
 
 
 @unittest.skipIf(ON_WINDOWS, "closed descriptors, limits and POSIX signals")

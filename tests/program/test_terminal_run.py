@@ -173,17 +173,15 @@ def wine_screen(drawn):
     return text.replace(b"\r", b"")
 
 
-def in_its_session(test, body):
-    outcome = in_sessions_of_their_own([body])[0]
-    if outcome:
-        test.fail(outcome)
-
-
 def play_scenes(test, command, scenes):
-    """Plays each (what, world, events) scene in a session of its own, a few at a time; fails
-    with the first, in order, that did not hold."""
+    """Plays each (what, world, events) scene in a session of its own, a few at a time."""
     bodies = [lambda w=world, e=events: scene(command, e, **w) for _, world, events in scenes]
-    for (what, *_), outcome in zip(scenes, in_sessions_of_their_own(bodies, SCENES_AT_ONCE)):
+    fail_each(test, scenes, bodies, SCENES_AT_ONCE)
+
+
+def fail_each(test, rows, bodies, at_once=1):
+    """Runs each row's body in a session of its own; a row whose body did not hold fails."""
+    for (what, *_), outcome in zip(rows, in_sessions_of_their_own(bodies, at_once)):
         with test.subTest(what):
             if outcome:
                 test.fail(outcome)
@@ -220,7 +218,7 @@ class WindowsConsole(unittest.TestCase):
             finally:
                 leader.end()
 
-        in_its_session(self, meet_it)
+        fail_each(self, [("the Windows console",)], [meet_it])
 
 
 @unittest.skipIf(ON_WINDOWS, "the stand-in for pause on POSIX systems")
@@ -272,13 +270,9 @@ class AtATerminal(unittest.TestCase):
                 f" still in key mode {row[2] * 1000:.0f} ms after the key's first byte was read"
             )
 
-        outcomes = in_sessions_of_their_own(
-            [lambda r=row: tries(r[1:]) for row in KEYS_AT_THE_PAUSE]
+        fail_each(
+            self, KEYS_AT_THE_PAUSE, [lambda r=row: tries(r[1:]) for row in KEYS_AT_THE_PAUSE]
         )
-        for (what, *_), outcome in zip(KEYS_AT_THE_PAUSE, outcomes):
-            with self.subTest(what):
-                if outcome:
-                    self.fail(outcome)
 
     def test_scenes(self):
         # qemu-user stops a group no shell could continue, and ends a PID namespace's first
