@@ -60,11 +60,11 @@ def process_state(pid):
         return None
 
 
-def wait_until(condition, what):
-    deadline = time.monotonic() + WAIT_SECONDS
+def wait_until(condition, what, seconds=WAIT_SECONDS, came=None):  # came: what came instead
+    deadline = time.monotonic() + seconds
     while not condition():
         if time.monotonic() > deadline:
-            raise AssertionError(f"never {what}")
+            raise AssertionError(f"never {what}" + (f"; came {came()!r}" if came else ""))
         time.sleep(0.002)
 
 

@@ -54,6 +54,8 @@ KEYS_AT_THE_PAUSE = [
 SPLIT_KEY_ATTEMPTS = 10
 # Scenes played at once, each in a session of its own: they wait on what the program shows.
 SCENES_AT_ONCE = 4
+# Wine's first start in a new prefix, on a loaded machine, was seen to stall some 10 s at a read.
+WINE_SECONDS = 60
 
 
 def statically_linked(path):
@@ -197,18 +199,21 @@ class WindowsConsole(unittest.TestCase):
             os.environ["TERM"] = "xterm"
             leader = Leader()
             leader.start(["/bin/sh", "-c", '"$@"', "sh", *EMULATOR, "cmd", "/c", COMMAND[-1]])
+
+            def drawn():
+                return wine_screen(leader.read(0.01))[-300:]
+
             try:
                 for prompt, entry in zip(PROMPT_LIST, WORKED_EXAMPLE_ENTRIES):
-                    wait_until(lambda: prompt in wine_screen(leader.read(0.01)), f"shown {prompt}")
+                    wait_until(lambda: prompt in drawn(), f"drawn {prompt}", WINE_SECONDS, drawn)
                     # Wine's console takes the terminal over when the first read begins; a
                     # key typed before that would be the terminal's own.
-                    wait_until(lambda: key_mode(leader.settings()), "in key mode")
+                    wait_until(lambda: key_mode(leader.settings()), "in key mode", WINE_SECONDS)
                     leader.type(entry + b"\r")
-                shown = WORKED_EXAMPLE_RESULT + INTERPRETER_PAUSE_PROMPT
-                wait_until(lambda: shown in wine_screen(leader.read(0.01)), f"shown {shown}")
                 # Wine says "Press any key to continue...", Windows "...continue . . . ".
-                if not re.search(rb"continue( \. \. \.|\.\.\.) ", wine_screen(leader.read())):
-                    return f"no pause prompt: {wine_screen(leader.shown)[-100:]!r}"
+                shown = re.escape(WORKED_EXAMPLE_RESULT + INTERPRETER_PAUSE_PROMPT)
+                shown += rb"( \. \. \.|\.\.\.) "
+                wait_until(lambda: re.search(shown, drawn()), "paused", WINE_SECONDS, drawn)
                 time.sleep(0.5)  # nothing of Wine's tells that its pause waits
                 if leader.ended():
                     return "the pause did not wait for a key"
