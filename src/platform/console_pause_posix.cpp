@@ -85,21 +85,30 @@ void putTerminalBack() noexcept
 
 // The type is named as the function is, so it always needs its "struct".
 using SignalAction = struct sigaction;
-using NotingHandler = void (*)(int, siginfo_t*, void*);
 
 // No SA_RESTART: a signal must end the wait. No job-control signal interrupts
-// a handler. `handler` is SIG_DFL, SIG_IGN or endByDefault; `noting`, else.
-bool setAction(int number, void (*handler)(int), NotingHandler noting = nullptr) noexcept
+// a handler.
+bool setAction(int number, SignalAction action) noexcept
 {
-    SignalAction action{};
-    if (noting != nullptr) {
-        action.sa_sigaction = noting;
-        action.sa_flags = SA_SIGINFO;
-    } else {
-        action.sa_handler = handler;
-    }
     action.sa_mask = jobControlSignals();
     return sigaction(number, &action, nullptr) == 0;
+}
+
+// SIG_DFL, SIG_IGN or endByDefault.
+bool setAction(int number, void (*handler)(int)) noexcept
+{
+    SignalAction action{};
+    action.sa_handler = handler;
+    return setAction(number, action);
+}
+
+// noteJobControl, which is told who sent the signal.
+bool setAction(int number, void (*noting)(int, siginfo_t*, void*)) noexcept
+{
+    SignalAction action{};
+    action.sa_sigaction = noting;
+    action.sa_flags = SA_SIGINFO;
+    return setAction(number, action);
 }
 
 // The first process of a PID namespace: no signal at its default action that
@@ -121,7 +130,7 @@ void noteJobControl(int number, siginfo_t* sender, void* /*context*/)
         return;
     }
     if (number == SIGCONT && stopObeyed != 0) {
-        setAction(stopObeyed, nullptr, noteJobControl);
+        setAction(stopObeyed, noteJobControl);
     }
     lastJobControl = number;
 }
@@ -136,7 +145,7 @@ void noteJobControl(int number, siginfo_t* sender, void* /*context*/)
 void endByDefault(int number)
 {
     const int savedErrno = errno;
-    setAction(SIGTTOU, nullptr, noteJobControl);
+    setAction(SIGTTOU, noteJobControl);
     putTerminalBack();
     setAction(number, SIG_DFL);
     static_cast<void>(raise(number));
@@ -185,15 +194,14 @@ struct SignalsBefore
 
 constexpr bool kEvenIgnored = true;
 
-void takeSignal(SignalsBefore& before, int number, void (*handler)(int),
+template <typename Handler>
+void takeSignal(SignalsBefore& before, int number, Handler handler,
                 bool evenIgnored = false) noexcept
 {
     SignalAction current{}; // SIG_DFL where it cannot be read: then it cannot be set
     sigaction(number, nullptr, &current);
     const bool ignored = current.sa_handler == SIG_IGN;
-    const bool noting = handler == nullptr;
-    if ((current.sa_handler == SIG_DFL || (ignored && evenIgnored)) &&
-        setAction(number, handler, noting ? noteJobControl : nullptr)) {
+    if ((current.sa_handler == SIG_DFL || (ignored && evenIgnored)) && setAction(number, handler)) {
         sigaddset(&before.taken, number);
         if (ignored) {
             sigaddset(&before.ignored, number);
@@ -218,10 +226,10 @@ SignalsBefore takeSignals() noexcept
             takeSignal(before, number, endByDefault);
         }
     }
-    takeSignal(before, SIGTSTP, nullptr);
-    takeSignal(before, SIGTTIN, nullptr);
-    takeSignal(before, SIGTTOU, nullptr, kEvenIgnored);
-    takeSignal(before, SIGCONT, nullptr, kEvenIgnored);
+    takeSignal(before, SIGTSTP, noteJobControl);
+    takeSignal(before, SIGTTIN, noteJobControl);
+    takeSignal(before, SIGTTOU, noteJobControl, kEvenIgnored);
+    takeSignal(before, SIGCONT, noteJobControl, kEvenIgnored);
     const sigset_t letThrough = signalsOf({SIGTTOU, SIGCONT});
     pthread_sigmask(SIG_UNBLOCK, &letThrough, &before.mask);
     return before;
@@ -258,7 +266,7 @@ void obeyJobControl()
         static_cast<void>(kill(getpid(), number)); // stopped here until continued
         pthread_sigmask(SIG_BLOCK, &stopAndContinues, nullptr);
         stopObeyed = 0;
-        setAction(number, nullptr, noteJobControl); // (meanwhile, a stop finds it put back)
+        setAction(number, noteJobControl); // (meanwhile, a stop finds it put back)
     });
 }
 
