@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The release as packaging/release makes it, once, from a fresh clone of the last commit; then
-# the packages alone again (no test: tests never write them) from a second clone, as a past
-# release is made (packaging/release VERSION, in a worktree of its own), under what the release
-# cannot fix: another path, another user (so under fakeroot), the clock a year and a month on,
-# one compiler at a time. The same SHA256SUMS, or diffoscope says which bytes differ. Then what a person downloads: lintian and rpmlint find nothing; each .deb installs
-# into a dpkg root and each .rpm into an empty rpm root (no --nodeps), where rpm -V finds all
-# as packed (their program runs the worked example in the package test); each program carries
-# the protections the README's table gives. And the README's commands, as written: the
-# run command, in a clone and in the released source, and the .tar.gz's install and removal
-# (into a scratch /usr/local), which leave the folders already there as they were, and nothing.
+# The release as packaging/release makes it, once, from a fresh clone of the last commit; then the
+# packages alone again (no test: tests never write them) from a second clone, as a past release is
+# made (packaging/release VERSION, in a worktree of its own), under what the release cannot fix:
+# another path, another user (so under fakeroot), the clock a year and a month on, one compiler at
+# a time. The same SHA256SUMS, or diffoscope says which bytes differ. Then what a person
+# downloads: lintian and rpmlint find nothing; each .deb installs into a dpkg root and each .rpm
+# into an empty rpm root (no --nodeps), where rpm -V finds all as packed (their program runs the
+# worked example in the package test); each program carries the protections the README's table
+# gives. And the README's commands, as written: the run command, in a clone and in the released
+# source, and the .tar.gz's install and removal (into a scratch /usr/local), which leave the
+# folders already there as they were, and nothing.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
@@ -75,7 +76,8 @@ read -r released _ <<<"$(cmake -P "$again/packaging/Changelog.cmake" 2>&1)"
 chown -R nobody: "$scratch/again"
 (cd "$again" && exec setsid setpriv --reuid=nobody --regid=nogroup --clear-groups env -i \
     PATH=/usr/bin:/bin FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p \
-    packaging/release --own-environment "$released" --untested --jobs 1) >"$scratch/again.log" 2>&1 &
+    packaging/release --own-environment "$released" --untested --jobs 1) \
+    >"$scratch/again.log" 2>&1 &
 again_group=$!
 (cd "$scratch/release" && packaging/release)
 dist=$scratch/release/dist
