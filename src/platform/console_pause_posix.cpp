@@ -1,6 +1,6 @@
 #include "console_pause.hpp"
+#include "pause_rules.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -10,18 +10,16 @@
 #include <initializer_list>
 #include <ostream>
 #include <string_view>
-#include <thread>
 
+#include <poll.h>
 #include <pthread.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 // POSIX shells have no "pause" command, so this stands in for the Windows
-// one: prompt, wait for a single key without echo, then end the line.
-//   pauseConsole: takeSignals, waitForKey, putTerminalBack, putSignalsBack
-//   waitForKey: takeTerminal, waitUntilReady, read; obeyJobControl as noted
-//   handlers: endByDefault (signals that end a process), noteJobControl
+// one: prompt, wait for a single key without echo, then end the line. Each
+// step is pause_rules' to choose; here are its calls, and the handlers.
 //
 // POSIX facts it rests on: tcgetattr works from the background; there, a
 // tcsetattr, tcflush, tcdrain or a write under TOSTOP raises SIGTTOU (a read,
@@ -30,17 +28,11 @@
 // stop a pending continue. A signal a process kills itself with names it as
 // the sender, and is taken before kill() returns where it is not blocked.
 //
-// Its rules: it waits only where standard input is the controlling terminal
-// (at any other, nothing tells whose keys those are), and works on standard
-// input itself, opening nothing. The kernel, not a look of its own, decides
-// at each call that the job holds the terminal: every call on it lets SIGTTOU
-// and SIGTTIN through. A handler that returns only records (and a continue
-// as the pause stops itself turns that stop into one to note); one that ends
-// the process may act: each signal that would end it puts the terminal back
-// and ends it by that signal (where none can, notes a continue instead). A
-// job-control signal ends the wait; the pause puts the terminal back and
-// stops by it, unless a continue came after it, and once continued takes the
-// terminal again.
+// It works on standard input itself, opening nothing. The kernel, not a look
+// of its own, decides at each call that the job holds the terminal: every
+// call on it lets SIGTTOU and SIGTTIN through. A handler that returns only
+// records; one that ends the process may act: it puts the terminal back and
+// ends it by that signal (where none can, it notes a continue instead).
 
 namespace membership {
 namespace {
@@ -62,58 +54,52 @@ sigset_t signalsOf(std::initializer_list<int> numbers) noexcept
     return signals;
 }
 
-sigset_t jobControlSignals() noexcept
-{
-    return signalsOf({SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT});
-}
+const sigset_t kJobControl = signalsOf({SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT});
 
 // Async-signal-safe. From the background the kernel refuses it (EINTR): no
 // other job's settings or keys are touched. What is left of a key is dropped.
-void putTerminalBack() noexcept
+int putTerminalBack() noexcept
 {
     if (settingsRead == 0) {
-        return;
+        return 0;
     }
     const sigset_t terminalOutput = signalsOf({SIGTTOU});
     sigset_t maskBefore{};
     pthread_sigmask(SIG_UNBLOCK, &terminalOutput, &maskBefore);
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore) == 0) {
+    const int result = tcsetattr(STDIN_FILENO, TCSANOW, &settingsBefore);
+    const int error = errno;
+    if (result == 0) {
         tcflush(STDIN_FILENO, TCIFLUSH);
     }
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+    errno = error;
+    return result;
 }
 
 // The type is named as the function is, so it always needs its "struct".
 using SignalAction = struct sigaction;
 
-// No SA_RESTART: a signal must end the wait. No job-control signal interrupts
-// a handler.
-bool setAction(int number, SignalAction action) noexcept
-{
-    action.sa_mask = jobControlSignals();
-    return sigaction(number, &action, nullptr) == 0;
-}
-
-// SIG_DFL, SIG_IGN or endByDefault.
+// SIG_DFL, SIG_IGN or endByDefault; or noteJobControl, told who sent the
+// signal. No SA_RESTART: a signal must end the wait. No job-control signal
+// interrupts a handler.
 bool setAction(int number, void (*handler)(int)) noexcept
 {
     SignalAction action{};
     action.sa_handler = handler;
-    return setAction(number, action);
+    action.sa_mask = kJobControl;
+    return sigaction(number, &action, nullptr) == 0;
 }
-
-// noteJobControl, which is told who sent the signal.
 bool setAction(int number, void (*noting)(int, siginfo_t*, void*)) noexcept
 {
     SignalAction action{};
     action.sa_sigaction = noting;
     action.sa_flags = SA_SIGINFO;
-    return setAction(number, action);
+    action.sa_mask = kJobControl;
+    return sigaction(number, &action, nullptr) == 0;
 }
 
 // The first process of a PID namespace: no signal at its default action that
-// it sends itself ends or stops it. In the background, it can never take the
-// terminal. Async-signal-safe.
+// it sends itself ends or stops it. Async-signal-safe.
 bool neverStopped() noexcept
 {
     return getpid() == 1;
@@ -140,17 +126,16 @@ void noteJobControl(int number, siginfo_t* sender, void* /*context*/)
 // SA_RESETHAND, which sets it as the signal is taken: a second one (Ctrl-C
 // held) would then end the process before the terminal is put back. A
 // refused put-back must not stop the dying process (a stop of the pause's
-// own leaves SIGTTOU's action the default for a moment). What never stops
-// goes on: the terminal is taken again, as after a continue.
+// own leaves SIGTTOU's action the default for a moment).
 void endByDefault(int number)
 {
     const int savedErrno = errno;
     setAction(SIGTTOU, noteJobControl);
-    putTerminalBack();
+    static_cast<void>(putTerminalBack());
     setAction(number, SIG_DFL);
     static_cast<void>(raise(number));
     if (neverStopped()) {
-        lastJobControl = SIGCONT;
+        lastJobControl = SIGCONT; // it goes on: the terminal is taken again
     }
     errno = savedErrno;
 }
@@ -158,29 +143,17 @@ void endByDefault(int number)
 
 constexpr std::string_view kPausePrompt = "Press any key to continue . . . ";
 
-// What comes this soon after a key's first byte is the rest of it, or a
-// repeat of a held key, and is dropped with it.
+// What comes this soon after a key's first byte is the rest of it, a repeat
+// of a held key or a paste, and is dropped with it.
 constexpr std::chrono::milliseconds kKeyWindow{50};
-
-// No program can ask what a signal's default action is, so every signal is
-// taken but those that POSIX (and macOS's SIGINFO) ignore, stop or continue
-// by default: one that only a processor has (MIPS's SIGEMT) counts too. Not
-// SIGKILL, SIGSTOP, nor those that the C library keeps (not in a full set).
-constexpr std::array kNotEnding{
-    SIGCHLD, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT,
-#ifdef SIGINFO
-    SIGINFO,
-#endif
-};
 constexpr int kSignalSetBits = static_cast<int>(sizeof(sigset_t) * CHAR_BIT);
 
 // Runs `action` with the job-control signals held back until it returns; it
 // is given the mask from before, to let them through where it waits.
 template <typename Action> void holding(Action action)
 {
-    const sigset_t jobControl = jobControlSignals();
     sigset_t maskBefore{};
-    pthread_sigmask(SIG_BLOCK, &jobControl, &maskBefore);
+    pthread_sigmask(SIG_BLOCK, &kJobControl, &maskBefore);
     action(maskBefore);
     pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
 }
@@ -192,27 +165,8 @@ struct SignalsBefore
     sigset_t mask;
 };
 
-constexpr bool kEvenIgnored = true;
-
-template <typename Handler>
-void takeSignal(SignalsBefore& before, int number, Handler handler,
-                bool evenIgnored = false) noexcept
-{
-    SignalAction current{}; // SIG_DFL where it cannot be read: then it cannot be set
-    sigaction(number, nullptr, &current);
-    const bool ignored = current.sa_handler == SIG_IGN;
-    if ((current.sa_handler == SIG_DFL || (ignored && evenIgnored)) && setAction(number, handler)) {
-        sigaddset(&before.taken, number);
-        if (ignored) {
-            sigaddset(&before.ignored, number);
-        }
-    }
-}
-
-// The handlers above replace the default actions of the ending signals and of
-// SIGTSTP and SIGTTIN (one ignored or blocked is left so); SIGTTOU and SIGCONT
-// are taken and let through even where ignored or blocked, as the kernel
-// stops a background job by SIGTTOU, and a continue comes whatever its action.
+// Each signal's action as pause_rules gives it (not those that the C library
+// keeps, which are not in a full set), then SIGTTOU and SIGCONT let through.
 SignalsBefore takeSignals() noexcept
 {
     SignalsBefore before{};
@@ -221,15 +175,24 @@ SignalsBefore takeSignals() noexcept
     sigset_t valid{};
     sigfillset(&valid);
     for (int number = 1; number <= kSignalSetBits; ++number) {
-        if (sigismember(&valid, number) == 1 &&
-            std::find(kNotEnding.begin(), kNotEnding.end(), number) == kNotEnding.end()) {
-            takeSignal(before, number, endByDefault);
+        SignalAction current{};
+        if (sigismember(&valid, number) != 1 || sigaction(number, nullptr, &current) != 0) {
+            continue;
+        }
+        const bool ignored = current.sa_handler == SIG_IGN;
+        const pause::Action action =
+            pause::actionFor(number, current.sa_handler == SIG_DFL ? pause::Inherited::byDefault
+                                     : ignored                     ? pause::Inherited::ignored
+                                                                   : pause::Inherited::handled);
+        if (action == pause::Action::note
+                ? setAction(number, noteJobControl)
+                : action == pause::Action::endByDefault && setAction(number, endByDefault)) {
+            sigaddset(&before.taken, number);
+            if (ignored) {
+                sigaddset(&before.ignored, number);
+            }
         }
     }
-    takeSignal(before, SIGTSTP, noteJobControl);
-    takeSignal(before, SIGTTIN, noteJobControl);
-    takeSignal(before, SIGTTOU, noteJobControl, kEvenIgnored);
-    takeSignal(before, SIGCONT, noteJobControl, kEvenIgnored);
     const sigset_t letThrough = signalsOf({SIGTTOU, SIGCONT});
     pthread_sigmask(SIG_UNBLOCK, &letThrough, &before.mask);
     return before;
@@ -245,39 +208,44 @@ void putSignalsBack(const SignalsBefore& before) noexcept
     pthread_sigmask(SIG_SETMASK, &before.mask, nullptr);
 }
 
-// Puts the terminal back and stops by the job-control signal noted, as its
-// default action would (where the system stops the process at all), unless
-// it was a continue. The stop is sent with itself and continues let through:
-// a continue that came first makes it one that is dropped (noteJobControl);
-// one that comes after it continues the process, as the kernel does.
-void obeyJobControl()
+// What a call on the terminal returned, as pause_rules tells it apart.
+pause::Answer answered(long result)
 {
-    holding([](const sigset_t& /*maskBefore*/) {
-        const int number = lastJobControl;
-        lastJobControl = 0;
-        if (number == SIGCONT) {
-            return; // continued, but not after a stop of its own: the terminal is taken again
-        }
-        putTerminalBack();
-        const sigset_t stopAndContinues = signalsOf({number, SIGCONT});
-        stopObeyed = number;
-        setAction(number, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &stopAndContinues, nullptr);
-        static_cast<void>(kill(getpid(), number)); // stopped here until continued
-        pthread_sigmask(SIG_BLOCK, &stopAndContinues, nullptr);
-        stopObeyed = 0;
-        setAction(number, noteJobControl); // (meanwhile, a stop finds it put back)
-    });
+    const int error = errno;
+    termios any{};
+    return pause::answerOfCall(result, error, result < 0 && tcgetattr(STDIN_FILENO, &any) == 0);
 }
 
-// What a call on the terminal says: made, in the foreground; interrupted (a
-// signal came first: from the background, a stop); or refused for good (a
-// hang-up, or the background of a group that no shell could continue).
-enum class Call { made, interrupted, refused };
-
-Call outcome(int result)
+// Puts the terminal back (and answers that call), then stops by the signal,
+// as its default action would, where the system stops the process at all.
+// The stop is sent with itself and continues let through: a continue that
+// came first makes it one that is dropped (noteJobControl); one that comes
+// after it continues the process, as the kernel does.
+pause::Answer obeyStop(int number)
 {
-    return result >= 0 ? Call::made : errno == EINTR ? Call::interrupted : Call::refused;
+    const pause::Answer putBack = answered(putTerminalBack());
+    const sigset_t stopAndContinues = signalsOf({number, SIGCONT});
+    stopObeyed = number;
+    setAction(number, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &stopAndContinues, nullptr);
+    static_cast<void>(kill(getpid(), number)); // stopped here until continued
+    pthread_sigmask(SIG_BLOCK, &stopAndContinues, nullptr);
+    stopObeyed = 0;
+    setAction(number, noteJobControl); // (meanwhile, a stop finds it put back)
+    return putBack;
+}
+
+// A call on the terminal, with the job-control signals let through, so that
+// the kernel stops the job for it in the background; errno is the call's.
+template <typename Call> long lettingThrough(const sigset_t& mask, Call call)
+{
+    sigset_t held{};
+    pthread_sigmask(SIG_SETMASK, &mask, &held);
+    const long result = call();
+    const int error = errno;
+    pthread_sigmask(SIG_SETMASK, &held, nullptr);
+    errno = error;
+    return result;
 }
 
 // Key mode: one key at a time, no echo, Ctrl-C still working, and a read
@@ -285,15 +253,14 @@ Call outcome(int result)
 // are not the pause's to change); what was typed ahead is dropped in the
 // same step. The settings to put back are read once tcdrain (which changes
 // nothing) has gone through: never another job's.
-Call takeTerminal()
+pause::Answer takeTerminal(const sigset_t& mask)
 {
     if (settingsRead == 0) {
-        const Call proof = outcome(tcdrain(STDIN_FILENO));
-        if (proof != Call::made) {
-            return proof;
+        if (lettingThrough(mask, [] { return tcdrain(STDIN_FILENO); }) != 0) {
+            return answered(-1);
         }
         if (tcgetattr(STDIN_FILENO, &settingsBefore) != 0) {
-            return Call::refused;
+            return pause::Answer::refused;
         }
         settingsRead = 1;
     }
@@ -301,93 +268,81 @@ Call takeTerminal()
     keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     keyMode.c_cc[VMIN] = 0;
     keyMode.c_cc[VTIME] = 0;
-    return outcome(tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode));
+    return answered(
+        lettingThrough(mask, [&] { return tcsetattr(STDIN_FILENO, TCSAFLUSH, &keyMode); }));
 }
 
-// Waits until standard output can take the prompt, or a key has come; a
-// job-control signal, noted as it began or while it lasted, interrupts it.
+// Until standard output can take the prompt, or a key has come; a signal
+// noted since the step began interrupts it, as it is let through only here.
 // Standard input and output are descriptors 0 and 1, which an fd_set holds.
-Call waitUntilReady(bool forThePrompt)
+pause::Answer waitUntilReady(bool forThePrompt, const sigset_t& mask)
 {
-    Call outcomeOfTheWait = Call::interrupted;
-    holding([&](const sigset_t& maskBefore) {
-        if (lastJobControl != 0) {
-            return;
-        }
-        fd_set watched{}; // empty
-        FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, &watched);
-        const int ready = pselect(STDOUT_FILENO + 1, forThePrompt ? nullptr : &watched,
-                                  forThePrompt ? &watched : nullptr, nullptr, nullptr, &maskBefore);
-        outcomeOfTheWait = outcome(ready);
-    });
-    return outcomeOfTheWait;
+    fd_set watched{}; // empty
+    FD_SET(forThePrompt ? STDOUT_FILENO : STDIN_FILENO, &watched);
+    return answered(pselect(STDOUT_FILENO + 1, forThePrompt ? nullptr : &watched,
+                            forThePrompt ? &watched : nullptr, nullptr, nullptr, &mask));
 }
 
-// The one wait: for standard output to take the prompt (so that Ctrl-Z
-// works while it cannot), then for a key. Each job-control signal is obeyed
-// as the wait hears of it, and the terminal taken again; the prompt is
-// written anew, whole, once tcdrain has said that the job holds the terminal.
-// Returns, at a key, a hang-up, an input that cannot be read or a terminal
-// never to be taken, whether a prompt's line is left to end.
-bool waitForKey(std::ostream& output)
+// Reads and drops what comes until the key's window ends: a paste would
+// otherwise fill the terminal's queue again as soon as it was flushed.
+void dropKeyRest(std::array<char, 1024>& bytes)
 {
-    bool keyMode = false;
-    bool promptDue = false;
-    bool prompted = false;
-    std::array<char, 64> bytes{};
-    while (true) {
-        if (lastJobControl != 0) {
-            obeyJobControl();
-            keyMode = false;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + kKeyWindow;
+    for (Clock::duration left = kKeyWindow; left.count() > 0; left = until - Clock::now()) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        if (poll(&input, 1, static_cast<int>(wait)) > 0 &&
+            read(STDIN_FILENO, bytes.data(), bytes.size()) <= 0) {
+            return; // hung up, or in the background: the put-back says
         }
-        if (!keyMode) {
-            const Call take = takeTerminal();
-            const bool inTheBackground = take == Call::interrupted && lastJobControl == SIGTTOU;
-            if (take == Call::refused || (inTheBackground && neverStopped())) {
-                return prompted;
-            }
-            keyMode = take == Call::made;
-            promptDue = output.good();
-            continue;
-        }
-        const Call wait = waitUntilReady(promptDue);
-        if (wait == Call::refused) {
-            return prompted;
-        }
-        if (wait == Call::interrupted) {
-            continue; // a signal noted
-        }
-        if (promptDue) {
-            keyMode = outcome(tcdrain(STDIN_FILENO)) == Call::made; // else taken again: it says why
-            if (keyMode) {
-                // SIGTTOU held back: under TOSTOP it would interrupt each retry of the write.
-                holding([&](const sigset_t& /*maskBefore*/) {
-                    output << (prompted ? "\r" : "") << kPausePrompt << std::flush;
-                });
-                promptDue = false;
-                prompted = true;
-            }
-            continue;
-        }
-        // A key's first bytes, then a window for the rest, which the put-back drops. Else a
-        // hang-up (0), or the terminal lost (EIO: from the background, or a group that no
-        // shell could continue): taken again, or never. What cannot be read at all ends it.
-        const ssize_t got = read(STDIN_FILENO, bytes.data(), bytes.size());
-        if (got > 0) {
-            std::this_thread::sleep_for(kKeyWindow);
-            return prompted;
-        }
-        if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK && errno != EIO) {
-            return prompted;
-        }
-        keyMode = false;
     }
 }
 
-// Whether standard input is the controlling terminal: a terminal names its
-// foreground group (0 outside the caller's PID namespace) only to the
-// processes it controls, but Linux answers for a pseudo-terminal's master
-// too, which ptsname alone knows.
+// Makes the step's calls, with the job-control signals held back but where a
+// call lets them through (`mask`): one that comes meanwhile is noted for the
+// next step. Answers what the terminal said.
+pause::Answer make(pause::Step step, const pause::Rules& rules, std::ostream& output,
+                   const sigset_t& mask)
+{
+    using pause::Step;
+    std::array<char, 1024> bytes{};
+    switch (step) {
+    case Step::takeTerminal:
+        return takeTerminal(mask);
+    case Step::waitForOutput:
+    case Step::waitForKey:
+        return waitUntilReady(step == Step::waitForOutput, mask);
+    case Step::checkForeground:
+        return answered(lettingThrough(mask, [] { return tcdrain(STDIN_FILENO); }));
+    case Step::writePrompt: // SIGTTOU held: under TOSTOP it would interrupt each retry
+        output << (rules.prompted() ? "\r" : "") << kPausePrompt << std::flush;
+        break;
+    case Step::readKey: {
+        const long got =
+            lettingThrough(mask, [&] { return read(STDIN_FILENO, bytes.data(), bytes.size()); });
+        return pause::answerOfRead(got, errno);
+    }
+    case Step::dropKeyRest: // a signal meanwhile waits for the put-back
+        dropKeyRest(bytes);
+        break;
+    case Step::obeyStop:
+        return obeyStop(rules.stop());
+    case Step::waitForContinue: // woken by any signal: the next step says what it was
+        sigsuspend(&mask);      // NOLINT(concurrency-mt-unsafe): one thread
+        break;
+    case Step::putBack:
+        return answered(putTerminalBack());
+    default:
+        break;
+    }
+    return pause::Answer::made;
+}
+
+// Whether standard input is the controlling terminal (at any other, nothing
+// tells whose keys those are): a terminal names its foreground group (0
+// outside the caller's PID namespace) only to the processes it controls, but
+// Linux answers for a pseudo-terminal's master too, which ptsname alone knows.
 bool standardInputIsTheControllingTerminal()
 {
     // NOLINTNEXTLINE(concurrency-mt-unsafe): one thread; the name is not read
@@ -402,17 +357,19 @@ void pauseConsole(std::ostream& output)
         return; // a scripted run, or a terminal that is not this session's controlling one
     }
     const SignalsBefore signalsBefore = takeSignals();
-    const bool lineLeft = waitForKey(output);
-    // Put back only as the terminal's job: a stop that came with the key,
-    // or the background, is obeyed first.
-    putTerminalBack();
-    while (lastJobControl != 0 && !neverStopped()) {
-        obeyJobControl();
-        putTerminalBack();
+    pause::Rules rules;
+    pause::Answer answer = pause::Answer::made;
+    pause::Step step = pause::Step::start;
+    while (step != pause::Step::end && step != pause::Step::endTheLine) {
+        holding([&](const sigset_t& maskBefore) {
+            const int noted = lastJobControl; // taken: a later one is noted anew
+            lastJobControl = 0;
+            step = rules.next(answer, noted, {neverStopped(), output.good()});
+            answer = make(step, rules, output, maskBefore);
+        });
     }
-    settingsRead = 0;
     putSignalsBack(signalsBefore);
-    if (lineLeft) {
+    if (step == pause::Step::endTheLine) {
         output << '\n';
     }
 }
