@@ -6,4 +6,4 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source .ci/packages.sh
 ensure_packages g++ libgtest-dev cmake ninja-build python3
 cmake --workflow --preset sanitize
-grep -h -A1 "runs from seed" build/sanitize/Testing/Temporary/LastTest.log # the torture test's seed
+grep -h -A1 "random runs from seed" build/sanitize/Testing/Temporary/LastTest.log # its seed

@@ -1,17 +1,19 @@
 // The program with a hook at each call that the pause makes on the terminal
-// (and at its start, its waits and the signals it sends itself): the
-// linker's --wrap sends the platform's calls here. Where
-// MEMBERSHIP_CALL_HOOKS is "EVENTS,GO" (two descriptors), each call writes
-// what it is for and a line end to EVENTS ("pselect on input", say), then
-// waits for a byte from GO before it is made: 'g' lets it go, 'f' too, and
-// every later call goes unreported. So a test acts at the very moment a call
-// is due, whatever the timing. Only what is async-signal-safe is used: the
-// ending signals' handlers make some of these calls.
+// (and at its start, its waits, the stops it sends itself and its writes to
+// standard output): the linker's --wrap sends the platform's calls here.
+// Where MEMBERSHIP_CALL_HOOKS is "EVENTS,GO" (two descriptors), each call
+// writes what it is for and a line end to EVENTS ("pselect on input", say),
+// then waits for a byte from GO before it is made: 'g' lets it go, 'f' too,
+// and every later call goes unreported. So a test acts at the very moment a
+// call is due, whatever the timing. Only what is async-signal-safe is used:
+// the ending signals' handlers make some of these calls.
 //
 // At its exit, it checks that every signal's action (default, ignored or
 // handled) and the signal mask are as it inherited them, and else exits with
 // kSignalsLeftChanged: a pause that left a handler of its own would never
-// stop at the last line end, written from the background.
+// stop at the last line end, written from the background. A signal sent to
+// another process than itself (its group: `membership | cat`) exits with
+// kSignalledAnother.
 
 #include <array>
 #include <cerrno>
@@ -26,9 +28,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+// The write that the hook itself makes (the linker names it so).
+extern "C" ssize_t __real_write(int descriptor, const void* bytes, std::size_t size); // NOLINT
+
 namespace {
 
 constexpr int kSignalsLeftChanged = 125;
+constexpr int kSignalledAnother = 124;
 constexpr int kSignalSetBits = static_cast<int>(sizeof(sigset_t) * CHAR_BIT);
 
 struct Hooks
@@ -59,8 +65,8 @@ void reportCall(const char* name)
         return;
     }
     const int savedErrno = errno;
-    [[maybe_unused]] const ssize_t named = write(hooks.events, name, std::strlen(name));
-    [[maybe_unused]] const ssize_t ended = write(hooks.events, "\n", 1);
+    [[maybe_unused]] const ssize_t named = __real_write(hooks.events, name, std::strlen(name));
+    [[maybe_unused]] const ssize_t ended = __real_write(hooks.events, "\n", 1);
     char answer = 0;
     ssize_t got = 0;
     do {
@@ -125,7 +131,6 @@ int __real_tcdrain(int terminal);
 int __real_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                    const timespec* timeout, const sigset_t* mask);
 int __real_kill(pid_t process, int number);
-int __real_raise(int number);
 pid_t __real_tcgetpgrp(int terminal);
 
 int __wrap_tcsetattr(int terminal, int when, const termios* settings)
@@ -146,11 +151,17 @@ int __wrap_pselect(int count, fd_set* readable, fd_set* writable, fd_set* failed
 }
 int __wrap_kill(pid_t process, int number)
 {
+    if (process != getpid()) {
+        _exit(kSignalledAnother);
+    }
     return hooked("kill", __real_kill, process, number);
 }
-int __wrap_raise(int number)
+ssize_t __wrap_write(int descriptor, const void* bytes, std::size_t size)
 {
-    return hooked("raise", __real_raise, number);
+    if (descriptor != STDOUT_FILENO) {
+        return __real_write(descriptor, bytes, size);
+    }
+    return hooked("write to output", __real_write, descriptor, bytes, size);
 }
 pid_t __wrap_tcgetpgrp(int terminal)
 {

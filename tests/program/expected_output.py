@@ -16,10 +16,8 @@ TEXTS = {
 MENU, PAUSE_PROMPT, CHARGE_LABEL = TEXTS["Menu"], TEXTS["PausePrompt"], TEXTS["ChargeLabel"]
 PROMPT_LIST = (TEXTS["ChoicePrompt"], TEXTS["MonthsPrompt"], TEXTS["NamePrompt"])
 PROMPTS = b"".join(PROMPT_LIST)
-WORKED_EXAMPLE_INPUT, WORKED_EXAMPLE_RESULT = (
-    TEXTS["WorkedExampleInput"],
-    TEXTS["WorkedExampleResult"],
-)
+WORKED_EXAMPLE_INPUT = TEXTS["WorkedExampleInput"]
+WORKED_EXAMPLE_RESULT = TEXTS["WorkedExampleResult"]
 WORKED_EXAMPLE_ENTRIES = WORKED_EXAMPLE_INPUT.split()
 WORKED_EXAMPLE_OUTPUT = MENU + PROMPTS + WORKED_EXAMPLE_RESULT
 # At a terminal, each entry shows with its line end after its prompt, as the README shows it.

@@ -15,14 +15,12 @@ import re
 import resource
 import select
 import signal
-import subprocess
 import tempfile
 import termios
 import time
 import traceback
 
 from expected_output import (
-    LOST_OUTPUT,
     PAUSE_PROMPT,
     WORKED_EXAMPLE_INPUT,
     WORKED_EXAMPLE_RESULT,
@@ -39,11 +37,12 @@ QUIET_SECONDS = 0.2
 # those that taking the terminal from the background raises.
 SHELL_IGNORES = (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU)
 TYPED = {"key": b"k", "Ctrl-Z": b"\x1a", "Ctrl-C": b"\x03", "Ctrl-\\": b"\x1c", "abc": b"abc"}
-TYPED.update({"Ctrl-S": b"\x13", "Ctrl-Q": b"\x11"})  # output held, and let go
+TYPED.update({"Ctrl-S": b"\x13", "Ctrl-Q": b"\x11", "Enter": b"\r"})  # output held, let go
 FOR_THE_OTHER_JOB = b"abc"
 FLAGS = ("c_iflag", "c_oflag", "c_cflag", "c_lflag", "input speed", "output speed")
-# The hooked program's exit status where the pause left a signal's action or the mask changed.
-SIGNALS_LEFT_CHANGED = 125
+# The hooked program's exit statuses where the pause broke a rule of call_hooks.cpp's.
+BROKEN_RULES = {125: "the pause left a signal's action or the mask changed",
+                124: "the pause signalled another process than itself"}  # fmt: skip
 
 
 def die_with_parent():
@@ -69,8 +68,7 @@ def wait_until(condition, what, seconds=WAIT_SECONDS, came=None):  # came: what 
 
 
 def bytes_queued(descriptor):
-    """How many bytes a pipe holds, or a terminal has for its reader (in line mode, in whole
-    lines alone)."""
+    """How many bytes a pipe holds, or a terminal has for its reader (in line mode, whole lines)."""
     count = array.array("i", [0])
     fcntl.ioctl(descriptor, termios.FIONREAD, count)
     return count[0]
@@ -81,9 +79,8 @@ def key_mode(settings):
 
 
 def in_sessions_of_their_own(bodies, at_once=1):
-    """Runs each body in a child that leads a new session, `at_once` at a time; returns what
-    each returned or raised, as a text ('' when all held). A child that ends without its report
-    (killed, say), or has none within SCENE_SECONDS, is a failure that says so."""
+    """Runs each body in a child leading a new session, `at_once` at a time: what each returned
+    or raised, as a text ('' when all held), or how it ended or hung without its report."""
     outcomes, running, waiting = [""] * len(bodies), {}, list(enumerate(bodies))
     while waiting or running:
         while waiting and len(running) < at_once:
@@ -124,47 +121,39 @@ def in_sessions_of_their_own(bodies, at_once=1):
 
 
 class Leader:
-    """The session's leader: its terminal is `terminal`, typed at `keyboard`; `sender`, under an
-    emulator, a command that sends signals by the program's own numbers."""
+    """The session's leader: its terminal is `terminal`, typed at `keyboard`."""
 
-    def __init__(self, sender=()):
+    def __init__(self):
         for number in SHELL_IGNORES:
             signal.signal(number, signal.SIG_IGN)
         self.keyboard, self.terminal = os.openpty()
         fcntl.ioctl(self.terminal, termios.TIOCSCTTY, 0)
         os.set_blocking(self.keyboard, False)
-        self.settings_before, self.sender = self.settings(), list(sender)
-        self.pid = self.status = self.other_group = self.output = None
+        self.settings_before = self.settings()
+        self.pid = self.status = self.other_group = self.output = self.namespaced = None
         self.shown, self.held_open = b"", []
 
     def start(self, command, hooks=None, stdin=None, **world):
         """Starts the command as a job in the foreground, in a world (become_the_job's), with
-        standard input the terminal, or `stdin`: "not a terminal", "another terminal" or its
-        master (the entries typed there), "its terminal's master" (the entries written to the
-        terminal: its standard output had best be a file), or "write-only" (the terminal
-        opened so); and in a PID namespace of its own, `pid_namespace`, as sandboxes start
-        programs."""
+        standard input the terminal, or `stdin`: "not a terminal", "another terminal" (the
+        entries typed there), or "its terminal's master" (the entries written to the terminal:
+        its standard output had best be a file); in a PID namespace of its own (`pid_namespace`,
+        as sandboxes start programs), its program unshare's child."""
         self.shown, self.status = b"", None
         while self.pid and self.read(0.02):  # a job before: what it left to show
             self.shown = b""
         self.output = world.get("stdout")
         self.output = tempfile.NamedTemporaryFile() if self.output is True else self.output
-        if self.output == "a pipe":  # its reader the leader's, till "reader gone"
-            self.held_open = list(os.pipe())
-            self.output = f"/proc/self/fd/{self.held_open[1]}"
-        if world.get("pid_namespace"):
+        self.namespaced = world.get("pid_namespace")
+        if self.namespaced:
             command = "unshare --user --map-root-user --pid --fork --kill-child".split() + command
-        if stdin == "write-only":
-            stdin = os.open(os.ttyname(self.terminal), os.O_WRONLY | os.O_NOCTTY)
-            self.held_open.append(stdin)
-        elif stdin == "not a terminal":
+        if stdin == "not a terminal":
             stdin = os.open(os.devnull, os.O_RDONLY)
             self.held_open.append(stdin)
-        elif stdin in ("another terminal", "another terminal's master"):
+        elif stdin == "another terminal":
             self.held_open += os.openpty()  # master, terminal
-            master = stdin.endswith("master")
-            os.write(self.held_open[-2 + master], WORKED_EXAMPLE_INPUT)
-            stdin = self.held_open[-1 - master]
+            os.write(self.held_open[-2], WORKED_EXAMPLE_INPUT)
+            stdin = self.held_open[-1]
         elif stdin == "its terminal's master":
             os.write(self.terminal, WORKED_EXAMPLE_INPUT)
             stdin = self.keyboard
@@ -178,22 +167,19 @@ class Leader:
         if hooks:
             hooks.job_started()
         self.pid = pid
-        if not (world.get("orphaned") or world.get("setsid")):
+        if not world.get("orphaned"):
             with contextlib.suppress(OSError):  # the child may be first
                 os.setpgid(pid, pid)
             self.give_terminal()
 
     def become_the_job(self, command, hooks, stdin, ignored=(), blocked=(), **world):
         """In the job's process: a group of its own (or the leader's, `orphaned`: no shell could
-        continue it; or a session of its own, `setsid`), the signals `ignored` ignored and
-        `blocked` blocked, descriptors from 3 up to `descriptors` in use (or none to spare,
-        `no_descriptor_to_spare`), `hooks` (CallHooks) holding its calls on the terminal, and
-        standard output the terminal, or `stdout`: a path, or True for a file of the leader's
-        (of at most `file_size` bytes)."""
+        continue it), the signals `ignored` ignored and `blocked` blocked, descriptors 3 up to
+        `descriptors` in use (or none to spare, `no_descriptor_to_spare`), `hooks` (CallHooks)
+        holding its calls, and standard output the terminal, or `stdout`: a path, or True for a
+        file of the leader's (of at most `file_size` bytes)."""
         die_with_parent()
-        if world.get("setsid"):
-            os.setsid()
-        elif not world.get("orphaned"):
+        if not world.get("orphaned"):
             os.setpgid(0, 0)
             os.tcsetpgrp(self.terminal, os.getpid())
         for number in SHELL_IGNORES + (signal.SIGPIPE, signal.SIGXFSZ):
@@ -227,6 +213,13 @@ class Leader:
         self.output.seek(0)
         return self.output.read()
 
+    def program(self):
+        """The program's process: the job's, or in a PID namespace unshare's child."""
+        children = pathlib.Path(f"/proc/{self.pid}/task/{self.pid}/children")
+        with contextlib.suppress(OSError, IndexError):
+            return int(children.read_text().split()[0]) if self.namespaced else self.pid
+        return self.pid
+
     def pending(self, number):
         """Whether the signal is pending for the job, not yet taken."""
         status = pathlib.Path(f"/proc/{self.pid}/status").read_text()
@@ -234,8 +227,10 @@ class Leader:
         return any(int(mask, 16) >> (number - 1) & 1 for mask in masks)
 
     def type(self, keys):
-        """Types the keys: through TIOCSTI, so that Ctrl-Z's signal is sent before this returns;
-        written, where that is refused."""
+        """Types the keys: through TIOCSTI (Ctrl-Z's signal sent before this returns), or written
+        where that is refused, or as a terminal pastes many (as fast as they are read)."""
+        while len(keys) > 64 and select.select([], [self.keyboard], [], WAIT_SECONDS)[1]:
+            keys = keys[os.write(self.keyboard, keys) :]
         try:
             for key in keys:
                 fcntl.ioctl(self.terminal, termios.TIOCSTI, bytes([key]))
@@ -250,12 +245,12 @@ class Leader:
         return self.shown
 
     def wait_to_see(self, text, count=1):
-        """Waits until the terminal has shown `text` `count` times; fails at once where the
-        program waits, or has stopped or ended, and shows nothing new for a while."""
+        """Waits until the terminal has shown `text` `count` times."""
+        # It fails at once where the program waits, stopped or ended and shows nothing new.
         deadline, quiet_since, shown = time.monotonic() + WAIT_SECONDS, None, None
         while self.read(0.01).count(text) < count:
             now = time.monotonic()
-            if self.shown != shown or process_state(self.pid) in ("R", "D"):
+            if self.shown != shown or process_state(self.program()) in ("R", "D"):
                 quiet_since, shown = now, self.shown
             if now - quiet_since > QUIET_SECONDS or now > deadline:
                 raise AssertionError(f"never showed {text!r}; it showed last {self.shown[-160:]!r}")
@@ -274,8 +269,8 @@ class Leader:
         return self.settings()
 
     def unread(self):
-        """How many typed bytes no one has read (in line mode, whole lines alone are counted:
-        it is asked in key mode for a moment)."""
+        """How many typed bytes no one has read."""
+        # In line mode, whole lines alone are counted: it is asked in key mode for a moment.
         settings = termios.tcgetattr(self.terminal)
         if not settings[3] & termios.ICANON:
             return bytes_queued(self.terminal)
@@ -286,8 +281,7 @@ class Leader:
             termios.tcsetattr(self.terminal, termios.TCSANOW, settings)
 
     def hold_terminal(self, for_another_group=False):
-        """Takes the terminal for the leader's group, or for a new one (an orphaned job shares
-        the leader's)."""
+        """Takes the terminal for the leader's group (an orphaned job's too), or a new one."""
         group = os.getpgrp()
         if for_another_group:
             group = self.other_group = os.fork()
@@ -302,13 +296,9 @@ class Leader:
         with contextlib.suppress(OSError):  # a job that has ended has no group
             os.tcsetpgrp(self.terminal, self.pid)
 
-    def signal(self, number, by_number=False):
-        """Sends the signal by the host's number, or by the program's own (`sender`)."""
-        if by_number and self.sender:
-            subprocess.run(self.sender + [str(self.pid), str(number)], check=False)
-        else:
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(self.pid, number)
+    def signal(self, number):
+        with contextlib.suppress(ProcessLookupError):
+            os.kill(self.pid, number)
 
     def ended(self):
         """Whether the job has ended; `status` is then its exit status, or minus its signal."""
@@ -349,8 +339,7 @@ class CallHooks:
             os.close(end)
 
     def until(self, name, leader):
-        """Lets calls go until one for `name` (None: any) is due, and holds it; False if the job
-        stops or ends first."""
+        """Lets calls go till one for `name` is due, and holds it; False if the job stops first."""
         self.go(leader)
         deadline = time.monotonic() + WAIT_SECONDS
         while True:
@@ -363,13 +352,12 @@ class CallHooks:
                     raise AssertionError(f"no call on the terminal, {name} awaited")
             due, self.lines = self.lines.split(b"\n", 1)
             self.held = True
-            if name in (due.decode(), None):
+            if due.decode() == name:
                 return True
             self.go(leader)
 
     def go(self, leader):
-        """Lets the call held go, and waits till it has taken the byte (else a handler's call
-        would)."""
+        """Lets the call held go, and waits till it has taken the byte (else a handler's would)."""
         if self.held:
             os.write(self.go_writer, b"g")
             self.held = False
@@ -424,23 +412,16 @@ def parse(name):
     return None
 
 
-def hold(leader, hooks, state, key=None, number=None):
-    """Until it ends: a key every 20 ms, as a keyboard repeats it; Ctrl-C or a signal again and
-    again, in bursts (one at a time where the emulator's sender sends it)."""
-    one_at_a_time = key == "key" or (number and leader.sender)
+def hold(leader, hooks, state, key):
+    """Until it ends: the key again and again, in bursts, as Ctrl-C held down sends it."""
     first_at = time.monotonic()
     while not leader.ended() and time.monotonic() - first_at < WAIT_SECONDS:
-        for _ in range(1 if one_at_a_time else 64):
-            leader.signal(int(number), by_number=True) if number else leader.type(TYPED[key])
-        time.sleep(0.02 if key == "key" else 0)
-    took = time.monotonic() - first_at
-    if key == "key" and (took > 0.5 or leader.status != 0):
-        return f"a held key ended it with {leader.status} after {took:.1f} s"
+        leader.type(TYPED[key] * 64)
 
 
-def send(leader, hooks, state, name=None, number=None, taken=None):
-    """A signal by name, or by the program's own number; `taken`: and waits until it is."""
-    leader.signal(int(number) if number else getattr(signal, name), bool(number))
+def send(leader, hooks, state, name, taken=None):
+    """A signal by name; `taken`: and waits until it is."""
+    leader.signal(getattr(signal, name))
     if name in ("SIGSTOP", "SIGCONT"):  # a stop that no program can see
         state["unseen stop"] = name == "SIGSTOP"
     state["ran"] = state["ran"] and name != "SIGCONT"
@@ -473,7 +454,8 @@ def bring_back(leader, hooks, state):
         termios.tcflush(leader.terminal, termios.TCIFLUSH)
     state.update({"other": None, "holds": True, "unseen stop": False, "ran": False})
     leader.give_terminal()
-    leader.signal(signal.SIGCONT)
+    with contextlib.suppress(ProcessLookupError):  # to its group, as a shell's fg
+        os.killpg(leader.pid, signal.SIGCONT)
 
 
 def in_key_mode(leader, hooks, state, prompts=None):
@@ -485,7 +467,7 @@ def in_key_mode(leader, hooks, state, prompts=None):
 
 
 def at(leader, hooks, state, call, or_a_stop=None):
-    if not hooks.until(None if call == "any" else call, leader) and not or_a_stop:
+    if not hooks.until(call, leader) and not or_a_stop:
         return f"stopped or ended before {call} was due"
 
 
@@ -496,8 +478,7 @@ def waiting_for_a_key(leader, hooks, state):
 
 
 def hang_up(leader, hooks, state):
-    """The leader, the session's, ignores the SIGHUP that follows."""
-    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)  # the leader's, the session's
     os.close(leader.keyboard)
     leader.keyboard = None
     wait_until(leader.ended, "ended once hung up")
@@ -509,23 +490,19 @@ def ends(leader, hooks, state, how):
     return ended_by(leader, status, state["other"], how == "at once")
 
 
-def file_ends(written, due):
-    return not written.endswith(due) and f"the file ends {written[-40:]!r}, not {due!r}"
-
-
 def broken(leader, state):
-    """What must hold at every step, or ''. While the other job holds the terminal, its settings
-    stay its own, and what was typed for it unread. Seen stopped while its job holds the
-    terminal (not by SIGSTOP), the program has put the terminal back, once seen waiting since
-    its last continue: a stop that comes as it is continued, before it runs again, stops it as
-    it was (the manual's NOTES)."""
+    """What must hold at every step, or ''."""
+    # While the other job holds the terminal, its settings stay its own, and what was typed for
+    # it unread. Seen stopped while its job holds the terminal (not by SIGSTOP), the program has
+    # put the terminal back, once seen waiting since its last continue: a stop that comes as it
+    # is continued, before it runs again, stops it as it was (the manual's NOTES).
     if leader.ended() or leader.keyboard is None:
         return ""
     if state["other"] and leader.settings() != state["other"]:
         return "the other job's settings were changed"
     if state["other"] and leader.unread() != len(FOR_THE_OTHER_JOB):
         return "a byte typed for the other job was read"
-    process = process_state(leader.pid)
+    process = process_state(leader.program())
     state["ran"] = state["ran"] or process == "S"
     if state["holds"] and state["ran"] and not (state["other"] or state["unseen stop"]):
         if process == "T" and leader.settings() != leader.settings_before:
@@ -534,30 +511,29 @@ def broken(leader, state):
 
 
 def ended_by(leader, status, other, at_once=False):
-    """Waits for the program to end; what did not hold of it, or ''. Under an emulator, which
-    ends itself by the host's signal, any signal stands for the program's."""
+    """Waits for the program to end; what did not hold of it, or ''."""
     wait_until(leader.ended, f"ended, by {status}")
-    by_a_signal = status < 0 and leader.sender and leader.status < 0  # the emulator's
-    if leader.status != status and not by_a_signal:
+    if leader.status != status:
         return f"ended with {leader.status}, not {status}" + left_changed(leader)
     if settings_left(leader, other):
         return f"ended, {settings_left(leader, other)}"
     if not other and leader.unread():
         return f"{leader.unread()} bytes typed at the pause left for the shell"
+    if other and not leader.read().endswith(PAUSE_PROMPT):
+        return f"it wrote on the other job's screen: {leader.shown[-40:]!r}"
     prompted = PAUSE_PROMPT in leader.read() + leader.written()
     return "it prompted, and waited" if at_once and prompted else ""
 
 
 def left_changed(leader):
-    changed = leader.status == SIGNALS_LEFT_CHANGED
-    return ": the pause left a signal's action or the mask changed" if changed else ""
+    return f": {BROKEN_RULES[leader.status]}" if leader.status in BROKEN_RULES else ""
 
 
 def end_with_a_key(leader, hooks, state, key, status="0", shell=None):
-    """Types the key whenever the terminal shows key mode (a continue that came late takes the
-    terminal again, dropping what was typed), until the program ends with `status`; `shell`,
-    continues it again where it is seen stopped, as a shell's user would: a stop that the kernel
-    sends for a call made in the background discards a continue sent just before it."""
+    """Types the key whenever the terminal shows key mode, until the program ends with `status`;
+    `shell`: continues it again where it is seen stopped, as a shell's user would."""
+    # A continue that came late takes the terminal again, dropping what was typed; a stop that
+    # the kernel sends for a call made in the background discards a continue sent just before.
     deadline, key, status = time.monotonic() + WAIT_SECONDS, TYPED[key], int(status)
     while not leader.ended():
         if shell and process_state(leader.pid) == "T":
@@ -574,8 +550,7 @@ def end_with_a_key(leader, hooks, state, key, status="0", shell=None):
 
 
 def settings_left(leader, other=None):
-    """'' where the terminal's settings are the first ones (or `other`, the other job's); else
-    each that differs, what came and what was due."""
+    """'' where the settings are the first (or `other`'s); else each that differs, came and due."""
     (*now, now_cc), (*due, due_cc) = leader.settings(), other or leader.settings_before
     changed = [f"{n} {a:#x}, not {b:#x}" for n, a, b in zip(FLAGS, now, due) if a != b]
     changed += [f"c_cc[{i}] {a}, not {b}" for i, (a, b) in enumerate(zip(now_cc, due_cc)) if a != b]
@@ -586,21 +561,23 @@ def settings_left(leader, other=None):
 KEY = "(?P<key>" + "|".join(map(re.escape, TYPED)) + ")"
 # Each event a scene may name, as a pattern of its words, and what plays it.
 EVENTS = [
-    (KEY + r" held|signal (?P<number>\d+) held", hold),
+    (KEY + " held", hold),
     (KEY, lambda leader, hooks, state, key: leader.type(TYPED[key])),
-    (r"(?:(?P<name>SIG[A-Z]+)|signal (?P<number>\d+))(?P<taken> taken)?", send),
+    (r"(?P<name>SIG[A-Z]+)(?P<taken> taken)?", send),
     # The terminal taken from it without a stop; with a continue, as bash's bg; for a group not
     # the leader's.
     ("bg(?P<how>, continued|, another group)?", move_to_the_background),
     ("other job", other_job),  # the terminal set, and typed in, by another job
     ("fg", bring_back),  # with a continue
-    ("settled", lambda leader, *_: wait_until(lambda: process_state(leader.pid) != "R", "settled")),
+    (
+        "settled",
+        lambda leader, *_: wait_until(lambda: process_state(leader.program()) != "R", "settled"),
+    ),
     ("stopped", lambda leader, *_: wait_until(lambda: process_state(leader.pid) == "T", "stopped")),
     # Line mode, as a shell sets it while its job is stopped.
     ("shell's settings", lambda leader, *_: leader.set_settings() and None),
     (r"in key mode|prompted (?P<prompts>\d+)", in_key_mode),  # N prompts shown, and key mode
     ("the result shown", lambda leader, *_: leader.wait_to_see(RESULT_SHOWN)),
-    ("the report shown", lambda leader, *_: leader.wait_to_see(LOST_OUTPUT)),  # output lost
     (
         "unprompted",
         lambda leader, *_: PAUSE_PROMPT in leader.read() and "prompted in the background",
@@ -610,22 +587,25 @@ EVENTS = [
     ("free", lambda leader, hooks, state: hooks.free()),  # every call let go
     ("waiting for a key", waiting_for_a_key),  # its prompt shown, and its wait let go
     ("nothing typed left", lambda leader, *_: leader.unread() and f"{leader.unread()} bytes left"),
-    ("reader gone", lambda leader, *_: os.close(leader.held_open.pop(0))),  # of its output pipe
     ("hung up", hang_up),  # its master closed
     # Last, how it ends: by a signal or with 0; or a key typed whenever key mode shows.
     (r"ends (?:by )?(?P<how>SIG[A-Z]+|\d+|at once)", ends),
     (KEY + r" until ended(?: with (?P<status>\d+))?(?P<shell>, as a shell)?", end_with_a_key),
     # Standard output a file: the prompt and a line end are its last bytes.
-    ("the file holds the prompt", lambda leader, *_: file_ends(leader.written(), PROMPT_ENDED)),
+    (
+        "the file holds the prompt",
+        lambda leader, *_: not leader.written().endswith(PROMPT_ENDED)
+        and f"the file ends {leader.written()[-40:]!r}, not {PROMPT_ENDED!r}",
+    ),
 ]
 RESULT_SHOWN, PROMPT_ENDED = WORKED_EXAMPLE_RESULT.replace(b"\n", b"\r\n"), PAUSE_PROMPT + b"\n"
 
 
-def scene(command, events, hooks=False, tostop=False, typed=b"", sender=(), **world):
+def scene(command, events, hooks=False, tostop=False, typed=b"", **world):
     """Starts the program as a job in the world (Leader.start's; `hooks`, the hooked program's
     calls held, CallHooks), answers its dialogue at the terminal (`typed` after it), and plays
     the events ("EVENT; EVENT...", or play's pairs); returns what did not hold, or ''."""
-    leader, hooks = Leader(sender), CallHooks() if hooks else None
+    leader, hooks = Leader(), CallHooks() if hooks else None
     if tostop:
         leader.settings_before = leader.set_settings(local_flags=termios.TOSTOP)
     leader.start(command, hooks=hooks, **world)

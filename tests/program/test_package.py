@@ -253,10 +253,11 @@ class Wine:
         )
 
     def msiexec(self, action, package, *properties):
-        """Runs msiexec, quietly; its exit status. Its output is not read: helpers it starts
-        would hold a pipe open for seconds after it has ended. A Unix path would read as an
-        option: drive Z: is the Unix root. Wine's msiexec has once failed at once, under
-        load in a new prefix: a second and a third try are made a second apart."""
+        """Runs msiexec, quietly; its exit status."""
+        # Its output is not read: helpers it starts would hold a pipe open for seconds after it
+        # has ended. A Unix path would read as an option: drive Z: is the Unix root. Wine's
+        # msiexec has once failed at once, under load in a new prefix: a second and a third try
+        # are made a second apart.
         command = ["msiexec", action, "Z:" + str(package).replace("/", "\\"), *properties, "/qn"]
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(3):
@@ -288,8 +289,7 @@ class Wine:
         ]
 
     def system_path_folders(self):
-        """The system PATH's folders, in order. Wine leaves an empty one where it took an
-        appended folder away, which Windows passes over."""
+        """The system PATH's folders, in order, but the empty one Wine leaves (Windows does)."""
         path = next(key["PATH"] for key in self.registry(self.ENVIRONMENT) if "PATH" in key)
         return [folder for folder in path.split(";") if folder]
 

@@ -74,23 +74,21 @@ WORKED_EXAMPLES = [
 
 
 def read_document(path):
-    """The document as a reader sees the words: the manual page's escapes for a minus, a
-    backslash and a quote read as those characters."""
+    """The document as a reader sees it: the manual page's minus, backslash and quote read so."""
     text = (ROOT / path).read_text()
     return text.replace("\\-", "-").replace("\\e", "\\").replace("\\(aq", "'")
 
 
 def is_32_bit_x86(path):
-    """Whether the program is a 32-bit x86 ELF one: its strings hold less than 1 GiB. The
-    rows that need one run there alone; every 32-bit processor runs the same C++."""
+    """Whether the program is a 32-bit x86 ELF one, whose strings hold less than 1 GiB."""
+    # The rows that need one run there alone: every 32-bit processor runs the same C++.
     with open(path, "rb") as program:
         header = program.read(20)
     return header[:5] == b"\x7fELF\x01" and header[18:20] == b"\x03\x00"
 
 
 def run(given=b"", stdin=None, stdout=subprocess.PIPE, preexec_fn=None, arguments=()):
-    """Runs the program with `given` piped in, or `stdin` as its standard input;
-    preexec_fn may close a descriptor or set a limit."""
+    """Runs the program, `given` piped in, or `stdin`; preexec_fn may close or limit a thing."""
     source = {"input": given} if stdin is None else {"stdin": stdin}
     options = {"stderr": subprocess.PIPE, "timeout": TIMEOUT_SECONDS, "check": False}
     command, before = COMMAND + list(arguments), preexec_fn or (lambda: None)
@@ -280,8 +278,7 @@ class PosixDescriptors(unittest.TestCase):
                     self.assertEqual(start, MENU + PROMPTS, first_difference(start, MENU + PROMPTS))
 
     def standard_output(self, kind):
-        """Standard output as a row gives it: None (the test's pipe), a device, a file, or a
-        pipe whose reader has gone."""
+        """Standard output: None (the test's pipe), a device, a file, or a pipe, its reader gone."""
         if kind is None:
             return subprocess.PIPE
         if kind == "a file":
@@ -298,8 +295,7 @@ class PosixDescriptors(unittest.TestCase):
         return file
 
     def huge_name_input(self):
-        """The worked example's entries with a name of HUGE_NAME_SIZE bytes, from a sparse
-        file."""
+        """The worked example's entries, a name of HUGE_NAME_SIZE bytes, in a sparse file."""
         file = self.closed_at_the_end(tempfile.TemporaryFile())
         file.write(BEFORE_THE_NAME)
         file.seek(HUGE_NAME_SIZE, os.SEEK_CUR)  # NUL bytes: a word's like any other
@@ -308,8 +304,7 @@ class PosixDescriptors(unittest.TestCase):
         return file
 
     def starts_within_the_memory_limit(self):
-        """Not under an emulator or a sanitizer, which need more address space (what it then
-        writes is the rows' to check)."""
+        """Not under an emulator or a sanitizer, which need more address space."""
         done = run(WORKED_EXAMPLE_INPUT, preexec_fn=limit(resource.RLIMIT_AS, MEMORY_LIMIT))
         return done.returncode == 0 and done.stdout.endswith(b"\n")
 

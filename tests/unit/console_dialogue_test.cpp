@@ -29,8 +29,6 @@ TEST(ConsoleDialogue, ResultLineForEachPromiseOfTheManual)
     const std::vector<ResultCase> cases{
         {"the worked example", std::string(expected::kWorkedExampleInput), "Ann", "240.00"},
         {"the plan letter in either case: A", "A\n6\nAnn\n", "Ann", "240.00"},
-        {"B, Child", "b\n1\nBo\n", "Bo", "20.00"},
-        {"C, Senior", "C\n3\nCy\n", "Cy", "90.00"},
         {"D, Family: fixed notation, two decimals", "d\n12\nDi\n", "Di", "600.00"},
         {"no grouping, and never rounded", "D\n2147483647\nMax\n", "Max", "107374182350.00"},
         {"any other character selects no plan", "E\n5\nAnn\n", "Ann", "0.00"},
