@@ -70,6 +70,11 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     install(FILES ${packaging}/debian/lintian-overrides DESTINATION share/lintian/overrides
             RENAME membership COMPONENT debian EXCLUDE_FROM_ALL)
 
+    if(MEMBERSHIP_RPM AND PROJECT_BINARY_DIR MATCHES " ")
+        message(FATAL_ERROR "rpmbuild cannot build in '${PROJECT_BINARY_DIR}', whose path "
+                            "holds a space: build in a folder whose path has none, or configure "
+                            "with -DMEMBERSHIP_PACKAGES=OFF.")
+    endif()
     if(MEMBERSHIP_RPM)
         # The manual page gzipped, the README, and the licence where RPM-based
         # systems keep licences (component rpm).
