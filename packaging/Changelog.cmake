@@ -59,6 +59,10 @@ if(refusal AND CMAKE_SCRIPT_MODE_FILE)
 elseif(refusal)
     message(FATAL_ERROR ${refusal})
 endif()
+set(MEMBERSHIP_UNRELEASED FALSE)
+if(newest STREQUAL "## Unreleased")
+    set(MEMBERSHIP_UNRELEASED TRUE) # a snapshot: cmake/BuildVersion.cmake names it
+endif()
 if(NOT MEMBERSHIP_RELEASE_DATE)
     message(FATAL_ERROR "CHANGELOG.md has no release heading, ${membership_form}.")
 endif()
@@ -68,19 +72,30 @@ endif()
 
 # membership_debian_changelog(OUTPUT MAINTAINER): writes Debian's changelog
 # of every release in CHANGELOG.md: each heading becomes an entry's first
-# line, each item a "*" item, and the date its closing line's.
+# line, each item a "*" item, and the date its closing line's. Unreleased
+# changes are an UNRELEASED entry of the snapshot, dated by its commit.
 function(membership_debian_changelog output maintainer)
     set(text "")
     set(entry_end "")
     set(in_release FALSE)
     foreach(line IN LISTS membership_changelog_lines)
         string(REPLACE "`" "" line "${line}")
+        set(heading "")
         if(line MATCHES "${membership_release_heading}")
-            set(version ${CMAKE_MATCH_1})
-            execute_process(COMMAND date --utc --rfc-email --date ${CMAKE_MATCH_2}
+            set(heading "${CMAKE_MATCH_1} ${CMAKE_MATCH_2} stable")
+        elseif(line STREQUAL "## Unreleased")
+            set(heading "${MEMBERSHIP_VERSION} @${MEMBERSHIP_SOURCE_DATE_EPOCH} UNRELEASED")
+        endif()
+        if(heading)
+            string(REPLACE " " ";" heading ${heading}) # version, date, distribution
+            list(GET heading 1 day)
+            execute_process(COMMAND date --utc --rfc-email --date ${day}
                             OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE
                             COMMAND_ERROR_IS_FATAL ANY)
-            string(APPEND text "${entry_end}${PROJECT_NAME} (${version}) stable; urgency=medium\n\n")
+            list(GET heading 0 version)
+            list(GET heading 2 distribution)
+            string(APPEND text "${entry_end}${PROJECT_NAME} (${version}) ${distribution}; "
+                               "urgency=medium\n\n")
             set(entry_end "\n -- ${maintainer}  ${date}\n\n")
             set(in_release TRUE)
         elseif(line MATCHES "^#")

@@ -6,7 +6,10 @@
 # packages/ folder, which their test checks and the release ships.
 include(${CMAKE_CURRENT_LIST_DIR}/LinuxProcessors.cmake)
 set(CPACK_PACKAGE_FILE_NAME
-    "${PROJECT_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+    "${PROJECT_NAME}-${MEMBERSHIP_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+set(CPACK_PACKAGE_VERSION ${MEMBERSHIP_VERSION})
+set(CPACK_RPM_PACKAGE_VERSION ${MEMBERSHIP_RPM_VERSION})
+set(CPACK_MEMBERSHIP_WINDOWS_VERSION ${MEMBERSHIP_WINDOWS_VERSION})
 
 set(MEMBERSHIP_MAINTAINER "The membership authors <membership@example.org>")
 set(CPACK_PACKAGE_VENDOR "The membership authors")
@@ -40,7 +43,7 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
                             "packaging/linux-processors.txt: its packages would have no names")
     endif()
     set(CPACK_GENERATOR TGZ DEB)
-    set(CPACK_DEBIAN_FILE_NAME ${PROJECT_NAME}_${PROJECT_VERSION}_${MEMBERSHIP_DEBIAN}.deb)
+    set(CPACK_DEBIAN_FILE_NAME ${PROJECT_NAME}_${MEMBERSHIP_VERSION}_${MEMBERSHIP_DEBIAN}.deb)
     set(MEMBERSHIP_PACKAGES_MADE ${CPACK_PACKAGE_FILE_NAME}.tar.gz ${CPACK_DEBIAN_FILE_NAME})
 
     # Both install the manual page gzipped; -n: no name or time in its header.
@@ -86,7 +89,7 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/licenses/${PROJECT_NAME}
                 COMPONENT rpm EXCLUDE_FROM_ALL)
         list(APPEND CPACK_GENERATOR RPM)
-        set(CPACK_RPM_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-1.${MEMBERSHIP_RPM}.rpm)
+        set(CPACK_RPM_FILE_NAME ${PROJECT_NAME}-${MEMBERSHIP_RPM_VERSION}-1.${MEMBERSHIP_RPM}.rpm)
         list(APPEND MEMBERSHIP_PACKAGES_MADE ${CPACK_RPM_FILE_NAME})
     endif()
 else()

@@ -3,7 +3,8 @@
 release ships: each unpacked, its files listed, its program run, and what its own tools say
 it names itself. Under Wine, the .msi is also installed, upgraded and removed.
 
-Usage: test_package.py --posix|--windows --version V --folder DIR PACKAGE... [-- EMULATOR...]
+Usage: test_package.py --posix|--windows --version V --rpm-version R --windows-version W
+       --folder DIR PACKAGE... [-- EMULATOR...]
 PACKAGE: each file the folder must hold; it holds nothing else.
 """
 import argparse
@@ -33,7 +34,8 @@ def parse_arguments():
     windows, arguments = platform_and_arguments(__doc__)
     split = arguments.index("--") if "--" in arguments else len(arguments)
     parser = argparse.ArgumentParser(usage=__doc__)
-    parser.add_argument("--version", required=True)
+    for form in ("--version", "--rpm-version", "--windows-version"):
+        parser.add_argument(form, required=True)
     parser.add_argument("--folder", required=True, type=pathlib.Path)
     parser.add_argument("packages", nargs="+")
     parsed = parser.parse_args(arguments[:split])
@@ -43,6 +45,9 @@ def parse_arguments():
 
 ARGUMENTS, EMULATOR = parse_arguments()
 VERSION = ARGUMENTS.version
+RPM_VERSION = ARGUMENTS.rpm_version
+WINDOWS_VERSION = ARGUMENTS.windows_version
+RELEASE = VERSION.partition("+")[0]
 
 # Each kind of package's files, below its top folder, its program first.
 WINDOWS_FILES = ["membership.exe", "LICENSE.txt", "MANUAL.txt", "README.txt"]
@@ -128,8 +133,11 @@ class Packages(unittest.TestCase):
                     text = (top / file).read_bytes()
                     if file.endswith(".txt"):
                         self.assertNotIn(b"\n", text.replace(b"\r\n", b""), f"{file}: LF alone")
-                    if re.search(r"(CHANGELOG\.md|changelog\.gz)$", file):
+                    # Debian's names the snapshot; CHANGELOG.md, the release it follows.
+                    if file.endswith("changelog.gz"):
                         self.assertEqual(newest_changelog_version(text), VERSION, file)
+                    elif file.endswith("CHANGELOG.md"):
+                        self.assertEqual(newest_changelog_version(text), RELEASE, file)
 
     def test_each_package_names_its_version_and_processor_as_its_file_name_does(self):
         # Debian's and RPM's names: membership_VERSION_ARCH.deb, membership-VERSION-1.ARCH.rpm.
@@ -144,7 +152,8 @@ class Packages(unittest.TestCase):
                     said = read_out(
                         "rpm", "-qp", "--queryformat", "%{NAME}-%{VERSION}-%{ARCH}", package
                     )
-                    self.assertEqual(name, said.replace(f"-{VERSION}-", f"-{VERSION}-1.") + ".rpm")
+                    release = f"-{RPM_VERSION}-"
+                    self.assertEqual(name, said.replace(release, f"{release}1.") + ".rpm")
                     # A static program needs nothing: rpm's own features alone.
                     needs = read_out("rpm", "-qp", "--requires", package).split("\n")
                     self.assertEqual([need for need in needs if need and "rpmlib(" not in need], [])
@@ -152,7 +161,7 @@ class Packages(unittest.TestCase):
                     self.assertEqual(licences, "/" + RPM_LICENSE + "\n")
                 elif name.endswith(".msi"):
                     properties = read_out("msiinfo", "export", package, "Property")
-                    self.assertIn(f"\nProductVersion\t{VERSION}\n", properties)
+                    self.assertIn(f"\nProductVersion\t{WINDOWS_VERSION}\n", properties)
 
     def test_msi_replaces_an_older_version_and_uninstalls_without_a_trace(self):
         if not (ARGUMENTS.windows and EMULATOR):
@@ -174,9 +183,8 @@ class Packages(unittest.TestCase):
                 wine.install(older, *([f"INSTALLDIR={chosen}"] if chosen else []))
                 self.assertEqual(wine.installed_versions(), [OLDER_VERSION])
                 wine.install(newer)
-                self.assertEqual(
-                    wine.installed_versions(), [VERSION], "the older version was not replaced"
-                )
+                replaced = "the older version was not replaced"
+                self.assertEqual(wine.installed_versions(), [WINDOWS_VERSION], replaced)
                 self.assertEqual(files_under(folder), sorted(WINDOWS_FILES))
                 shortcut = wine.start_menu_shortcut()
                 self.assertIsNotNone(shortcut, "no Start-menu shortcut")
