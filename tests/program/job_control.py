@@ -495,7 +495,7 @@ def broken(leader, state):
     # While the other job holds the terminal, its settings stay its own, and what was typed for
     # it unread. Seen stopped while its job holds the terminal (not by SIGSTOP), the program has
     # put the terminal back, once seen waiting since its last continue: a stop that comes as it
-    # is continued, before it runs again, stops it as it was (the manual's NOTES).
+    # is continued, before it runs again, stops it as it was (the manual's BUGS).
     if leader.ended() or leader.keyboard is None:
         return ""
     if state["other"] and leader.settings() != state["other"]:

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The built program at a real pseudo-terminal, as the job of a leader of the test's own
-(job_control.py): a row per promise of the manual's NOTES that only the kernel shows (what the
-pause decides is the unit tests'). The worked example first (a changed dialogue stops the run
-there), then scenes of keys, signals and job control at the pause, and scenes of the program
+(job_control.py): a row per promise of the manual's NOTES and BUGS that only the kernel shows
+(what the pause decides is the unit tests'). The worked example first (a changed dialogue stops
+the run there), then scenes of keys, signals and job control at the pause, and scenes of the program
 with hooks at its calls on the terminal, built beside it (membership_with_call_hooks), which
 act as a call is due. With --windows, the Windows program as a person at a console
 meets it: in a console of the command interpreter's (under Wine, which draws it on the
