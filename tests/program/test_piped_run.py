@@ -116,8 +116,18 @@ def read_until(pipe, text=None, shown=b""):
     return shown
 
 
+def where(what):
+    """A row's words and its own line, which its failure then names."""
+    return f"{what} ({pathlib.Path(__file__).name}:{sys._getframe(2).f_lineno})"
+
+
 def row(what, status, report, given=b"", out=None, do=None, ending=b""):
+    what = where(what)
     return dict(what=what, status=status, report=report, given=given, out=out, do=do, ending=ending)
+
+
+def shown(what, arguments, given, shown_name, total):
+    return where(what), arguments, given, shown_name, total
 
 
 def limit(kind, size):
@@ -150,13 +160,14 @@ class PipedRun(unittest.TestCase):
         # the result line shows.
         name, ctrl_z = b"N" * 16370, b"" if ON_WINDOWS else b"\x1aLee"
         cases = [
-            ("any arguments are ignored", [b"--help"], WORKED_EXAMPLE_INPUT, b"Ann", b"240.00"),
+            shown("any arguments are ignored", [b"--help"], WORKED_EXAMPLE_INPUT, b"Ann",
+                  b"240.00"),
             # Windows reads CR LF as one line end; elsewhere the CR is whitespace that ends
             # the name. Either way the CR never reaches the output.
-            ("line ends may be LF or CR LF", [], b"c\r\n3\r\nAnn\r\n", b"Ann", b"90.00"),
-            ("a Ctrl-Z byte ends the input on Windows alone", [], b"c\n3\nAnn\x1aLee\n",
-             b"Ann" + ctrl_z, b"90.00"),
-            ("output across its blocks", [], b"C\n2\n" + name + b"\n", name, b"60.00"),
+            shown("line ends may be LF or CR LF", [], b"c\r\n3\r\nAnn\r\n", b"Ann", b"90.00"),
+            shown("a Ctrl-Z byte ends the input on Windows alone", [], b"c\n3\nAnn\x1aLee\n",
+                  b"Ann" + ctrl_z, b"90.00"),
+            shown("output across its blocks", [], b"C\n2\n" + name + b"\n", name, b"60.00"),
         ]  # fmt: skip
         for what, arguments, given, shown_name, total in cases:
             with self.subTest(what):

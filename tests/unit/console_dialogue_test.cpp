@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace membership {
@@ -18,7 +19,14 @@ struct ResultCase
     std::string input;
     std::string name; // as the result line shows it
     const char* total;
+    int line; // the row's, for its failure
 };
+
+ResultCase row(const char* promise, std::string input, std::string name, const char* total,
+               int line = __builtin_LINE())
+{
+    return {promise, std::move(input), std::move(name), total, line};
+}
 
 // Each promise of the manual's DESCRIPTION and "Unusual entries" for what
 // the entries give, with the name and total the result line shows (the menu
@@ -27,47 +35,48 @@ TEST(ConsoleDialogue, ResultLineForEachPromiseOfTheManual)
 {
     const std::string longName(20000, 'N');
     const std::vector<ResultCase> cases{
-        {"the worked example", std::string(expected::kWorkedExampleInput), "Ann", "240.00"},
-        {"the plan letter in either case: A", "A\n6\nAnn\n", "Ann", "240.00"},
-        {"D, Family: fixed notation, two decimals", "d\n12\nDi\n", "Di", "600.00"},
-        {"no grouping, and never rounded", "D\n2147483647\nMax\n", "Max", "107374182350.00"},
-        {"any other character selects no plan", "E\n5\nAnn\n", "Ann", "0.00"},
-        {"a byte above 127 selects no plan", "\xE1\n5\nAnn\n", "Ann", "0.00"},
-        {"an empty line selects no plan", "\n3\nAnn\n", "Ann", "0.00"},
-        {"a space before the letter is the choice, the letter spoils the count", " A\n6\nAnn\n",
-         " ", "0.00"},
-        {"a whole word selects by its first letter, the rest spoils the count", "Adult\n6\nAnn\n",
-         " ", "0.00"},
-        {"the letter and the month count may share a line", "B 4\nBo\n", "Bo", "80.00"},
-        {"the month count is a signed whole number, not checked", "A\n-2\nAnn\n", "Ann", "-80.00"},
-        {"a count with a sign", "A\n+7\nAnn\n", "Ann", "280.00"},
-        {"a negative count with no plan prints minus zero", "x\n-3\nAnn\n", "Ann", "-0.00"},
-        {"a count not a number: 0, and the name is not read", "A\nsix\nAnn\n", " ", "0.00"},
-        {"a count with a fraction: .5 becomes the name", "A\n2.5\nAnn\n", ".5", "80.00"},
-        {"an empty line at the month or name prompt is passed over", "a\n\n6\n\nAnn\n", "Ann",
-         "240.00"},
-        {"above the range: the limit, and the name not read", "A\n99999999999\nAnn\n", " ",
-         "85899345880.00"},
-        {"below the range: the limit, and the name not read", "A\n-99999999999\nAnn\n", " ",
-         "-85899345920.00"},
-        {"the name is one word", "A\n6\nAnn Lee\n", "Ann", "240.00"},
-        {"the name's bytes as they come", "A\n1\nJos\xC3\xA9\n", "Jos\xC3\xA9", "40.00"},
-        {"a long name, whole", "C\n2\n" + longName + " Lee\n", longName, "60.00"},
-        {"the end of input before the choice", "", " ", "0.00"},
-        {"the end of input before the count", "A", " ", "0.00"},
-        {"the end of input before the name", "A\n6\n\n", " ", "240.00"},
-        {"the end of input ends the name", "C\n2\nAnn", "Ann", "60.00"},
+        row("the worked example", std::string(expected::kWorkedExampleInput), "Ann", "240.00"),
+        row("the plan letter in either case: A", "A\n6\nAnn\n", "Ann", "240.00"),
+        row("D, Family: fixed notation, two decimals", "d\n12\nDi\n", "Di", "600.00"),
+        row("no grouping, and never rounded", "D\n2147483647\nMax\n", "Max", "107374182350.00"),
+        row("any other character selects no plan", "E\n5\nAnn\n", "Ann", "0.00"),
+        row("a byte above 127 selects no plan", "\xE1\n5\nAnn\n", "Ann", "0.00"),
+        row("an empty line selects no plan", "\n3\nAnn\n", "Ann", "0.00"),
+        row("a space before the letter is the choice, the letter spoils the count", " A\n6\nAnn\n",
+            " ", "0.00"),
+        row("a whole word selects by its first letter, the rest spoils the count",
+            "Adult\n6\nAnn\n", " ", "0.00"),
+        row("the letter and the month count may share a line", "B 4\nBo\n", "Bo", "80.00"),
+        row("the month count is a signed whole number, not checked", "A\n-2\nAnn\n", "Ann",
+            "-80.00"),
+        row("a count with a sign", "A\n+7\nAnn\n", "Ann", "280.00"),
+        row("a negative count with no plan prints minus zero", "x\n-3\nAnn\n", "Ann", "-0.00"),
+        row("a count not a number: 0, and the name is not read", "A\nsix\nAnn\n", " ", "0.00"),
+        row("a count with a fraction: .5 becomes the name", "A\n2.5\nAnn\n", ".5", "80.00"),
+        row("an empty line at the month or name prompt is passed over", "a\n\n6\n\nAnn\n", "Ann",
+            "240.00"),
+        row("above the range: the limit, and the name not read", "A\n99999999999\nAnn\n", " ",
+            "85899345880.00"),
+        row("below the range: the limit, and the name not read", "A\n-99999999999\nAnn\n", " ",
+            "-85899345920.00"),
+        row("the name is one word", "A\n6\nAnn Lee\n", "Ann", "240.00"),
+        row("the name's bytes as they come", "A\n1\nJos\xC3\xA9\n", "Jos\xC3\xA9", "40.00"),
+        row("a long name, whole", "C\n2\n" + longName + " Lee\n", longName, "60.00"),
+        row("the end of input before the choice", "", " ", "0.00"),
+        row("the end of input before the count", "A", " ", "0.00"),
+        row("the end of input before the name", "A\n6\n\n", " ", "240.00"),
+        row("the end of input ends the name", "C\n2\nAnn", "Ann", "60.00"),
     };
     const std::string menuAndPrompts = expected::menuAndPrompts();
     for (const ResultCase& entry : cases) {
+        const ::testing::ScopedTrace trace(__FILE__, entry.line, entry.promise);
         const std::string output = expected::runDialogue(entry.input);
         // Whatever the input: said once, as every row would say it.
         ASSERT_PRED_FORMAT2(expected::sameText, output.substr(0, menuAndPrompts.size()),
                             menuAndPrompts)
-            << "the menu and prompts, for " << entry.promise;
+            << "the menu and prompts";
         EXPECT_PRED_FORMAT2(expected::sameText, output.substr(menuAndPrompts.size()),
-                            expected::resultLine(entry.name, entry.total))
-            << entry.promise;
+                            expected::resultLine(entry.name, entry.total));
     }
 }
 
