@@ -11,6 +11,7 @@ set(CPACK_PACKAGE_VERSION ${MEMBERSHIP_VERSION})
 set(CPACK_RPM_PACKAGE_VERSION ${MEMBERSHIP_RPM_VERSION})
 set(CPACK_MEMBERSHIP_WINDOWS_VERSION ${MEMBERSHIP_WINDOWS_VERSION})
 
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/SortedArchives.cmake) # then the .msi
 set(MEMBERSHIP_MAINTAINER "The membership authors <membership@example.org>")
 set(CPACK_PACKAGE_VENDOR "The membership authors")
 
@@ -35,7 +36,7 @@ if(WIN32)
     set(CPACK_MEMBERSHIP_SUMMARY ${PROJECT_DESCRIPTION})
     # Never changes: Windows Installer knows every version by it.
     set(CPACK_MEMBERSHIP_UPGRADE_CODE 6B1B3A47-8E2E-4C41-9B0E-2F4C5A0D9E11)
-    set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsInstaller.cmake)
+    list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsInstaller.cmake)
 elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     membership_linux_processor(UNAME ${CMAKE_SYSTEM_PROCESSOR})
     if(NOT MEMBERSHIP_DEBIAN)
@@ -107,6 +108,14 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "dollars to two decimals. Then it waits for a key press at a terminal, and"
     "exits. Unusual entries are priced rather than refused, as membership(1) says.")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+# An earlier version's packages go, which the folder would hold beside these.
+file(GLOB earlier LIST_DIRECTORIES false RELATIVE ${CPACK_PACKAGE_DIRECTORY}
+     ${CPACK_PACKAGE_DIRECTORY}/*)
+list(REMOVE_ITEM earlier ${MEMBERSHIP_PACKAGES_MADE})
+list(TRANSFORM earlier PREPEND ${CPACK_PACKAGE_DIRECTORY}/)
+if(earlier)
+    file(REMOVE ${earlier})
+endif()
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
