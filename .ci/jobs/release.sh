@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The release as packaging/release makes it, once, from a fresh clone of the last commit; then the
-# packages alone again (no test: tests never write them) from a second clone, as a past release is
-# made (packaging/release VERSION, in a worktree of its own), under what the release cannot fix:
-# another path, another user (so under fakeroot), the clock a year and a month on, one compiler at
-# a time. The same SHA256SUMS, or diffoscope says which bytes differ. Then what a person
+# The release as packaging/release makes it, once, from a fresh clone of the last commit; then
+# the packages alone (no test: tests never write them) from a second clone, as a past release is
+# made (packaging/release VERSION, in a worktree of its own), by Debian's reprotest: twice, the
+# second under what the release cannot fix. The three give the same SHA256SUMS, or diffoscope
+# says which bytes differ. reprotest cannot vary the user here: its user_group variation runs
+# `sudo -h localhost`, which sudo 1.9 refuses, and the user it names could not open the
+# disorderfs mount of its file-order variation (FUSE is root's here). Then what a person
 # downloads: lintian and rpmlint find nothing; each .deb installs into a dpkg root and each .rpm
 # into an empty rpm root (no --nodeps), where rpm -V finds all as packed (their program runs the
 # worked example in the package test); each program carries the protections the README's table
@@ -16,7 +18,7 @@ source .ci/packages.sh
 source .ci/readme.sh
 # shellcheck disable=SC2046 # one package a word
 ensure_packages $(packaging/release --packages) lintian rpmlint file binutils fakeroot \
-    diffoscope-minimal util-linux busybox
+    diffoscope-minimal util-linux busybox reprotest disorderfs
 
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
@@ -65,26 +67,27 @@ newest=$(sed -n 's/^## \([0-9.]*\) (.*/\1/p' CHANGELOG.md | head -n 1)
 grep -q "such as \`$newest\`" README.md || { echo "the README does not name $newest" >&2; exit 1; }
 echo "$newest"
 
-# The second, beside the first (in a session of its own, ended with the job): their builds
-# leave each other's idle time to use.
-echo "--- packaging/release; beside it, the packages again, as packaging/release VERSION makes a"
-echo "    past release: another path, user and clock, one compiler at a time"
+# Beside it (in a session of its own, ended with the job: their builds leave each other's idle
+# time to use), reprotest makes the packages twice more from a clone at another path, as
+# packaging/release VERSION makes a past release: once as they are, once with what reprotest
+# varies (the build's path, clock, CPUs, umask, locale, time zone, HOME, environment, kernel
+# personality, ASLR, and the order a folder lists its files in, by disorderfs).
+echo "--- packaging/release; beside it, reprotest makes the packages twice, as packaging/release"
+echo "    VERSION makes a past release, the second time under its variations"
 clone_to "$scratch/release"
 again=$scratch/again/at/another/path/membership
 clone_to "$again"
 read -r released _ <<<"$(cmake -P "$again/packaging/Changelog.cmake" 2>&1)"
-chown -R nobody: "$scratch/again"
-(cd "$again" && exec setsid setpriv --reuid=nobody --regid=nogroup --clear-groups env -i \
-    PATH=/usr/bin:/bin FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f +397d /bin/bash -p \
-    packaging/release --own-environment "$released" --untested --jobs 1) \
-    >"$scratch/again.log" 2>&1 &
+(cd "$again" && exec setsid reprotest --vary=+all,-user_group,-domain_host \
+    --store-dir "$scratch/reprotest" "packaging/release $released --untested" \
+    "build/releases/$released/dist/*") >"$scratch/again.log" 2>&1 &
 again_group=$!
 (cd "$scratch/release" && packaging/release)
 dist=$scratch/release/dist
-wait "$again_group" || { tail -n 40 "$scratch/again.log"; exit 1; }
+wait "$again_group" || { grep -v '^[0-9a-f]\{64\} ' "$scratch/again.log" | tail -n 80; exit 1; }
 again_group=
-grep -- "^--- $released" "$scratch/again.log"
-again=$again/build/releases/$released
+grep -x "Reproduction successful" "$scratch/again.log"
+again=$scratch/reprotest/control/source-root/build/releases/$released
 mapfile -t differing < <(diff "$dist/SHA256SUMS" "$again/dist/SHA256SUMS" | sed -n 's/^< [^ ]*  //p')
 if ((${#differing[@]} > 0)); then
     echo "not the same bytes: ${differing[*]}; the first, as diffoscope reads it:"
