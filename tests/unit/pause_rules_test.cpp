@@ -195,11 +195,14 @@ constexpr int kUnsent = 2; // a child's exit where raise() failed
 constexpr int kRaiseSeconds = 20;
 
 // How a child that raised the signal at its default action ended (continued at each stop), or
-// nullopt where it had not within the deadline.
+// nullopt where it had not within the deadline; 0 raises none, a child that just exits.
 std::optional<int> statusOfRaising(int number)
 {
     const pid_t child = fork();
     if (child == 0) {
+        if (number == 0) {
+            _exit(0);
+        }
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
         static_cast<void>(signal(number, SIG_DFL)); // NOLINT(concurrency-mt-unsafe): one thread
@@ -225,10 +228,15 @@ std::optional<int> statusOfRaising(int number)
 
 // Every signal whose default action ends a process on this processor (as the tests run: a
 // cross build's under its emulator), found by experiment, puts the terminal back and ends it:
-// a processor's own (MIPS's SIGEMT) too. An emulator's fork may hang its child now and then:
-// a hung child is tried twice more before the row fails.
+// a processor's own (MIPS's SIGEMT) too. Where an emulator's fork leaves even a child that
+// just exits spinning, there is no experiment; else a child that hangs is tried twice more
+// before the row fails.
 TEST(PauseRules, EachSignalThatEndsAProcessHereEndsIt)
 {
+    if (!statusOfRaising(0)) {
+        // Seen under qemu-i386, through Debian's i686 cross C library: no experiment is made.
+        GTEST_SKIP() << "a child of fork() never ran to its exit here";
+    }
     sigset_t valid{};
     sigfillset(&valid);
     for (int number = 1; number <= SIGRTMAX; ++number) {
